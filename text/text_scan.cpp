@@ -1,0 +1,258 @@
+#include "text/text_scan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <mutex>
+#include <random>
+
+namespace {
+
+bool IsLeadByte(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Byte length of the character starting at index i: two for a lead byte that has a follower.
+size_t CharLength(const std::string& text, size_t i) {
+    return IsLeadByte(text[i]) && i + 1 < text.size() ? 2 : 1;
+}
+
+char FoldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Compares pattern with text at index at; only single-byte characters fold case, so the trail
+// byte of a double-byte character always compares exactly.
+bool MatchesAt(const std::string& text, size_t at, const std::string& pattern, bool ignoreCase) {
+    if (text.size() - at < pattern.size())
+        return false;
+    bool trail = false;
+    for (size_t j = 0; j < pattern.size(); ++j) {
+        const char t = text[at + j];
+        const char p = pattern[j];
+        const bool single = !trail && !IsLeadByte(t);
+        trail = !trail && IsLeadByte(t);
+        if (t == p)
+            continue;
+        if (!(ignoreCase && single && FoldAscii(t) == FoldAscii(p)))
+            return false;
+    }
+    return true;
+}
+
+bool IsBlankAt(const std::string& text, size_t i, size_t length) {
+    if (length == 1)
+        return text[i] == ' ';
+    return text.compare(i, 2, "\xA1\xA1") == 0;
+}
+
+std::mutex clockMutex;
+std::function<LocalDateTime()> localClock;
+
+LocalDateTime SystemLocalTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return {.year = local.tm_year + 1900,
+            .month = local.tm_mon + 1,
+            .day = local.tm_mday,
+            .hour = local.tm_hour,
+            .minute = local.tm_min,
+            .second = local.tm_sec,
+            .millisecond = static_cast<int>(now.tv_nsec / 1'000'000)};
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (the usual days-from-civil arithmetic).
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// Searches from index from, which must be a character boundary; returns the 1-based position.
+int FindFromBoundary(const std::string& text, const std::string& pattern, size_t from,
+                     bool ignoreCase) {
+    for (size_t i = from; i < text.size(); i += CharLength(text, i))
+        if (MatchesAt(text, i, pattern, ignoreCase))
+            return static_cast<int>(i + 1);
+    return -1;
+}
+
+}  // namespace
+
+int FindText(const std::string& text, const std::string& pattern, int startPosition,
+             bool ignoreCase) {
+    const size_t start = startPosition <= 1 ? 0 : static_cast<size_t>(startPosition - 1);
+    // Character boundaries are only known from the first byte on: walk from there to the
+    // first boundary at or after start.
+    size_t from = 0;
+    while (from < start && from < text.size())
+        from += CharLength(text, from);
+    return FindFromBoundary(text, pattern, from, ignoreCase);
+}
+
+std::string TextBetween(const std::string& text, const std::string& leftMarker,
+                        const std::string& rightMarker, int startPosition, bool ignoreCase) {
+    const auto unquote = [](std::string marker) {
+        static const std::string quoteWord = "#引号";
+        for (int at = FindText(marker, quoteWord); at != -1;
+             at = FindText(marker, quoteWord, at + 1))
+            marker.replace(static_cast<size_t>(at - 1), quoteWord.size(), "\"");
+        return marker;
+    };
+    const std::string left = unquote(leftMarker);
+    const std::string right = unquote(rightMarker);
+
+    const int leftAt = FindText(text, left, startPosition, ignoreCase);
+    if (leftAt == -1)
+        return {};
+    const int valueAt = leftAt + static_cast<int>(left.size());
+    const int rightAt = FindText(text, right, valueAt, ignoreCase);
+    if (rightAt == -1)
+        return {};
+    return text.substr(static_cast<size_t>(valueAt - 1), static_cast<size_t>(rightAt - valueAt));
+}
+
+std::string TrimText(const std::string& text) {
+    size_t begin = text.size();
+    size_t end = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = CharLength(text, i);
+        if (!IsBlankAt(text, i, length)) {
+            begin = std::min(begin, i);
+            end = i + length;
+        }
+        i += length;
+    }
+    return begin < end ? text.substr(begin, end - begin) : std::string();
+}
+
+std::vector<std::string> SplitText(const std::string& text, const std::string& separator) {
+    std::vector<std::string> pieces;
+    if (text.empty())
+        return pieces;
+    if (separator.empty())
+        return {text};
+    size_t start = 0;
+    while (start < text.size()) {
+        // A match ends on a character boundary, so the search goes on from there directly.
+        const int at = FindFromBoundary(text, separator, start, false);
+        if (at == -1) {
+            pieces.push_back(text.substr(start));
+            break;
+        }
+        pieces.push_back(text.substr(start, static_cast<size_t>(at - 1) - start));
+        start = static_cast<size_t>(at - 1) + separator.size();
+    }
+    return pieces;
+}
+
+std::string NumberToText(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.13g", value);
+    const double rounded = std::strtod(buffer, nullptr);
+    // %g switches to an exponent from 13 integer digits on; whole numbers stay plain digits.
+    if (std::isfinite(rounded) && rounded == std::trunc(rounded) && std::fabs(rounded) < 1e21) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", rounded == 0 ? 0.0 : rounded);
+    }
+    return buffer;
+}
+
+double ReadLeadingNumber(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    // The accepted prefix, in ASCII, so strtod reads exactly what this function accepts.
+    std::string number;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        number += text[i++];
+    bool seenPoint = false;
+    bool seenDigit = false;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            number += c;
+            seenDigit = true;
+            ++i;
+        } else if (c == '\xA3' && i + 1 < text.size() && text[i + 1] >= '\xB0' &&
+                   text[i + 1] <= '\xB9') {
+            number += static_cast<char>('0' + (text[i + 1] - '\xB0'));
+            seenDigit = true;
+            i += 2;
+        } else if (c == '.' && !seenPoint) {
+            number += c;
+            seenPoint = true;
+            ++i;
+        } else {
+            break;
+        }
+    }
+    return seenDigit ? std::strtod(number.c_str(), nullptr) : 0.0;
+}
+
+int32_t ReadLeadingInteger(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        magnitude = std::min(kLimit, magnitude * 10 + (text[i] - '0'));
+    const int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+void SetLocalClock(std::function<LocalDateTime()> clock) {
+    const std::lock_guard lock(clockMutex);
+    localClock = std::move(clock);
+}
+
+std::string MakeTimestamp(bool tenDigits) {
+    std::function<LocalDateTime()> clock;
+    {
+        const std::lock_guard lock(clockMutex);
+        clock = localClock;
+    }
+    const LocalDateTime now = clock ? clock() : SystemLocalTime();
+    // Seconds between two local wall-clock readings: plain calendar arithmetic, so the
+    // machine's time zone never enters.
+    const int64_t seconds = DaysFromCivil(now.year, now.month, now.day) * 86400 + now.hour * 3600 +
+                            now.minute * 60 + now.second - 8 * 3600;
+    char millis[8];
+    std::snprintf(millis, sizeof millis, "%03d", std::clamp(now.millisecond, 0, 999));
+    std::string stamp = std::to_string(seconds) + millis;
+    const size_t width = tenDigits ? 10 : 13;
+    if (tenDigits && stamp.size() > width)
+        stamp.resize(width);
+    if (stamp.size() < width)
+        stamp.append(width - stamp.size(), '0');
+    return stamp;
+}
+
+std::string RandomClientAddress() {
+    static std::atomic<uint32_t> reseeds{0};
+    // <chrono> cannot be compiled with the GBK execution charset (it holds a "µs" literal).
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t ticks = int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+    std::seed_seq seed{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32),
+                       reseeds.fetch_add(1, std::memory_order_relaxed)};
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> part(1, 255);
+    const int a = part(generator);
+    const int b = part(generator);
+    const int c = part(generator);
+    return std::to_string(a) + ":" + std::to_string(b) + ":" + std::to_string(c);
+}
