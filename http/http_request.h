@@ -15,24 +15,24 @@ enum HttpMethodIndex { kHttpGet = 0, kHttpPost = 1 };
 // (null = absent: the engine works on a scratch value).
 struct HttpRequestOptions {
     std::string url;
-    std::optional<int> method;
-    std::optional<std::string> textBody;
+    std::optional<int> method{};
+    std::optional<std::string> textBody{};
     std::string* cookies = nullptr;
     std::string* receivedCookies = nullptr;
     std::string* headers = nullptr;
     std::string* responseHeaders = nullptr;
     int* statusCode = nullptr;
-    std::optional<bool> noRedirect;
-    std::optional<std::string> byteBody;
-    std::optional<std::string> proxy;
-    std::optional<int> timeoutSeconds;
-    std::optional<std::string> proxyUser;
-    std::optional<std::string> proxyPassword;
-    std::optional<int> proxyAuthMode;
+    std::optional<bool> noRedirect{};
+    std::optional<std::string> byteBody{};
+    std::optional<std::string> proxy{};
+    std::optional<int> timeoutSeconds{};
+    std::optional<std::string> proxyUser{};
+    std::optional<std::string> proxyPassword{};
+    std::optional<int> proxyAuthMode{};
     HttpRequestObject* requestObject = nullptr;
-    std::optional<bool> mergeCookies;
-    std::optional<bool> completeHeaders;
-    std::optional<bool> normalizeHeaders;
+    std::optional<bool> mergeCookies{};
+    std::optional<bool> completeHeaders{};
+    std::optional<bool> normalizeHeaders{};
 };
 
 // Returns the response body; empty on any failure. Never throws.

@@ -9,7 +9,7 @@
 #include <string>
 
 class HttpRequestObject {
-public:
+  public:
     HttpRequestObject();
     ~HttpRequestObject();
     HttpRequestObject(const HttpRequestObject&) = delete;
@@ -30,7 +30,7 @@ public:
     const std::string& GetAllResponseHeaders() const;
     int Status() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -45,12 +45,12 @@ std::unique_ptr<HttpRequestObject> CreateHttpRequestObject();
 // as the flag becomes true, also in the middle of a transfer. Used to end a thread promptly
 // at shutdown.
 class HttpAbortGuard {
-public:
+  public:
     explicit HttpAbortGuard(const std::atomic<bool>& abort);
     ~HttpAbortGuard();
     HttpAbortGuard(const HttpAbortGuard&) = delete;
     HttpAbortGuard& operator=(const HttpAbortGuard&) = delete;
 
-private:
+  private:
     const std::atomic<bool>* previous_;
 };
