@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <map>
 #include <string_view>
+#include <utility>
 
 namespace {
 
-// One conversion descriptor per call: iconv_t carries shift state and must not be shared
-// between threads.
 class IconvHandle {
   public:
     IconvHandle(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
@@ -27,7 +29,24 @@ class IconvHandle {
     iconv_t handle_;
 };
 
-constexpr std::string_view kUtf16 = "UTF-16LE";
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+
+// Opening a descriptor costs far more than a short conversion, so each thread keeps the ones it
+// has used. An iconv_t carries shift state and must not be shared between threads; the state is
+// reset on every hand-out.
+iconv_t Descriptor(const std::string& to, const std::string& from) {
+    thread_local std::map<std::pair<std::string, std::string>, IconvHandle> descriptors;
+    const auto [entry, added] =
+        descriptors.try_emplace(std::pair(to, from), to.c_str(), from.c_str());
+    if (!entry->second.valid())
+        return kNoDescriptor;
+    iconv(entry->second.get(), nullptr, nullptr, nullptr, nullptr);
+    return entry->second.get();
+}
+
+const std::string kCharsetGbk = "CP936";
+const std::string kCharsetUtf8 = "UTF-8";
+const std::string kCharsetUtf16 = "UTF-16LE";
 // U+FFFD in UTF-16LE and in UTF-8.
 constexpr std::string_view kReplacementWide = "\xFD\xFF";
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
@@ -36,50 +55,68 @@ std::string CharsetName(int codePage) {
     switch (codePage) {
         case kCodePageAnsi:
         case kCodePageGbk:
-            return "CP936";
+            return kCharsetGbk;
         case kCodePageUtf8:
-            return "UTF-8";
+            return kCharsetUtf8;
         default:
             return "CP" + std::to_string(codePage);
     }
 }
 
-// Runs iconv over the whole input. A sequence the source cannot decode or the target cannot
-// hold is skipped by skipBadInput(remaining input) bytes and replaced by `substitute`; a
+// Appends the conversion of input to output. A sequence the source cannot decode or the target
+// cannot hold is skipped by skipBadInput(remaining input) bytes and replaced by `substitute`; a
 // sequence cut off at the end of the input counts as bad bytes too.
+template <typename SkipFn>
+void AppendConverted(iconv_t cd, std::string_view input, std::string_view substitute,
+                     SkipFn skipBadInput, std::string& output) {
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    size_t written = output.size();
+    // Room for the usual expansion; each E2BIG doubles it.
+    size_t room = inLeft * 2 + 16;
+    while (inLeft > 0) {
+        output.resize(std::max(output.size(), written + room));
+        char* out = output.data() + written;
+        size_t outLeft = output.size() - written;
+        const size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
+        written = static_cast<size_t>(out - output.data());
+        if (rc != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG) {
+            room *= 2;
+            continue;
+        }
+        // EILSEQ (bad sequence) or EINVAL (sequence truncated by the end of the input).
+        const size_t skip = skipBadInput(std::string_view(in, inLeft));
+        in += skip;
+        inLeft -= skip;
+        output.resize(written);
+        output.append(substitute);
+        written = output.size();
+    }
+    output.resize(written);
+}
+
 template <typename SkipFn>
 std::string Convert(const std::string& to, const std::string& from, std::string_view input,
                     std::string_view substitute, SkipFn skipBadInput) {
     std::string output;
     if (input.empty())
         return output;
-    IconvHandle cd(to.c_str(), from.c_str());
-    if (!cd.valid())
+    const iconv_t cd = Descriptor(to, from);
+    if (cd == kNoDescriptor)
         return output;
-
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    char buffer[4096];
-    while (inLeft > 0) {
-        char* out = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t rc = iconv(cd.get(), &in, &inLeft, &out, &outLeft);
-        output.append(buffer, out);
-        if (rc != static_cast<size_t>(-1))
-            continue;
-        if (errno == E2BIG)
-            continue;
-        // EILSEQ (bad sequence) or EINVAL (sequence truncated by the end of the input).
-        const size_t skip = skipBadInput(std::string_view(in, inLeft));
-        in += skip;
-        inLeft -= skip;
-        output.append(substitute);
-    }
-    char* out = buffer;
-    size_t outLeft = sizeof buffer;
-    iconv(cd.get(), nullptr, nullptr, &out, &outLeft);
-    output.append(buffer, out);
+    AppendConverted(cd, input, substitute, skipBadInput, output);
+    char flush[16];
+    char* out = flush;
+    size_t outLeft = sizeof flush;
+    iconv(cd, nullptr, nullptr, &out, &outLeft);
+    output.append(flush, out);
     return output;
+}
+
+size_t SkipOneByte(std::string_view) {
+    return 1;
 }
 
 std::string_view UpToZero(const std::string& text) {
@@ -88,8 +125,7 @@ std::string_view UpToZero(const std::string& text) {
 
 // Decodes bytes of a code page to UTF-16LE; each undecodable byte becomes U+FFFD.
 std::string Decode(std::string_view bytes, int codePage) {
-    return Convert(std::string(kUtf16), CharsetName(codePage), bytes, kReplacementWide,
-                   [](std::string_view) { return size_t{1}; });
+    return Convert(kCharsetUtf16, CharsetName(codePage), bytes, kReplacementWide, SkipOneByte);
 }
 
 // Encodes UTF-16LE units; a character the code page cannot hold becomes its default
@@ -97,7 +133,7 @@ std::string Decode(std::string_view bytes, int codePage) {
 std::string Encode(std::string_view wide, int codePage) {
     const bool toUtf8 = codePage == kCodePageUtf8;
     return Convert(
-        CharsetName(codePage), std::string(kUtf16), wide,
+        CharsetName(codePage), kCharsetUtf16, wide,
         toUtf8 ? kReplacementUtf8 : std::string_view("?"), [](std::string_view rest) -> size_t {
             if (rest.size() < 2)
                 return rest.size();
@@ -109,6 +145,95 @@ std::string Encode(std::string_view wide, int codePage) {
                               unit(2) >= 0xDC00 && unit(2) <= 0xDFFF;
             return pair ? size_t{4} : size_t{2};
         });
+}
+
+bool IsAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+// Length of the run of ASCII bytes text begins with, eight bytes at a time.
+size_t AsciiPrefixLength(std::string_view text) {
+    size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + at, sizeof word);
+        if ((word & 0x8080808080808080u) != 0)
+            break;
+    }
+    while (at < text.size() && IsAscii(text[at]))
+        ++at;
+    return at;
+}
+
+// ASCII is the same in UTF-8 and code page 936, so runs of it are copied and only the other
+// runs go through iconv. runEnd(text, at) gives the end of the run starting with the non-ASCII
+// byte at `at`; it must end on a character boundary.
+template <typename RunEndFn, typename SkipFn>
+std::string ConvertAroundAscii(const std::string& to, const std::string& from,
+                               std::string_view input, std::string_view substitute, RunEndFn runEnd,
+                               SkipFn skipBadInput) {
+    std::string output;
+    const iconv_t cd = Descriptor(to, from);
+    if (cd == kNoDescriptor)
+        return output;
+    output.reserve(input.size());
+    size_t at = 0;
+    while (at < input.size()) {
+        const size_t ascii = AsciiPrefixLength(input.substr(at));
+        output.append(input.data() + at, ascii);
+        at += ascii;
+        if (at == input.size())
+            break;
+        const size_t end = runEnd(input, at);
+        AppendConverted(cd, input.substr(at, end - at), substitute, skipBadInput, output);
+        at = end;
+    }
+    return output;
+}
+
+// The UTF-8 character at the start of rest as the two-step conversion by way of UTF-16 sees
+// it: its length when UTF-16 can hold it, otherwise 1 (a bad byte).
+size_t Utf8CharacterOrBadByte(std::string_view rest) {
+    const unsigned lead = static_cast<unsigned char>(rest[0]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (length == 1 || rest.size() < length)
+        return 1;
+    const iconv_t cd = Descriptor(kCharsetUtf16, kCharsetUtf8);
+    if (cd == kNoDescriptor)
+        return 1;
+    char* in = const_cast<char*>(rest.data());
+    size_t inLeft = length;
+    char units[8];
+    char* out = units;
+    size_t outLeft = sizeof units;
+    const size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
+    return rc != static_cast<size_t>(-1) && inLeft == 0 ? length : 1;
+}
+
+// UTF-8 straight to code page 936. A bad byte and a character the code page cannot hold each
+// become one "?".
+std::string Utf8ToGbk(std::string_view utf8) {
+    // Continuation bytes are never ASCII, so a run ends at the first ASCII byte.
+    const auto runEnd = [](std::string_view text, size_t at) {
+        while (at < text.size() && !IsAscii(text[at]))
+            ++at;
+        return at;
+    };
+    return ConvertAroundAscii(kCharsetGbk, kCharsetUtf8, utf8, "?", runEnd, Utf8CharacterOrBadByte);
+}
+
+// Code page 936 straight to UTF-8; each undecodable byte becomes U+FFFD.
+std::string GbkToUtf8(std::string_view gbk) {
+    // A trail byte may be ASCII, but a byte after an ASCII byte always starts a character (that
+    // ASCII byte was a character or a trail byte), so a run ends at two ASCII bytes in a row.
+    const auto runEnd = [](std::string_view text, size_t at) {
+        for (++at; at < text.size(); ++at)
+            if (IsAscii(text[at]) && IsAscii(text[at - 1]))
+                break;
+        return at;
+    };
+    return ConvertAroundAscii(kCharsetUtf8, kCharsetGbk, gbk, kReplacementUtf8, runEnd,
+                              SkipOneByte);
 }
 
 }  // namespace
@@ -130,16 +255,14 @@ std::string WideToText(const std::string& wide, int codePage) {
 }
 
 std::string Utf8TextToAnsi(const std::string& text) {
-    return WideToText(TextToWide(text, kCodePageUtf8), kCodePageGbk);
+    return Utf8ToGbk(UpToZero(text));
 }
 
 std::string AnsiTextToUtf8(const std::string& text) {
-    return WideToText(TextToWide(text, kCodePageGbk), kCodePageUtf8);
+    return GbkToUtf8(UpToZero(text));
 }
 
 std::string Utf8BytesToAnsi(const std::string& bytes) {
-    // A zero byte decodes to a zero unit and ends the text there.
-    std::string ansi = Encode(Decode(bytes, kCodePageUtf8), kCodePageGbk);
-    ansi.resize(UpToZero(ansi).size());
-    return ansi;
+    // Only a zero byte gives a zero byte, and it can be no part of a longer character.
+    return Utf8ToGbk(UpToZero(bytes));
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <mutex>
@@ -30,6 +31,8 @@ char FoldAscii(char c) {
 bool MatchesAt(const std::string& text, size_t at, const std::string& pattern, bool ignoreCase) {
     if (text.size() - at < pattern.size())
         return false;
+    if (!ignoreCase)
+        return std::memcmp(text.data() + at, pattern.data(), pattern.size()) == 0;
     bool trail = false;
     for (size_t j = 0; j < pattern.size(); ++j) {
         const char t = text[at + j];
@@ -38,7 +41,7 @@ bool MatchesAt(const std::string& text, size_t at, const std::string& pattern, b
         trail = !trail && IsLeadByte(t);
         if (t == p)
             continue;
-        if (!(ignoreCase && single && FoldAscii(t) == FoldAscii(p)))
+        if (!(single && FoldAscii(t) == FoldAscii(p)))
             return false;
     }
     return true;
@@ -77,12 +80,59 @@ int64_t DaysFromCivil(int64_t year, int month, int day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
+// The first character boundary at or after index at, knowing that index known (<= at) is one.
+// Only the bytes just before `at` need reading: a byte below 0x80 always ends a character (it
+// is one, or the trail of one), and the lead bytes after it pair up.
+size_t BoundaryAtOrAfter(const std::string& text, size_t known, size_t at) {
+    if (at >= text.size())
+        return text.size();
+    size_t leads = at;
+    while (leads > known && IsLeadByte(text[leads - 1]))
+        --leads;
+    return (at - leads) % 2 == 0 ? at : at + 1;
+}
+
+// The next index at or after from whose byte can begin a match of a pattern starting with
+// first; last is the final index a match can begin at.
+size_t NextCandidate(const std::string& text, size_t from, size_t last, char first,
+                     bool ignoreCase) {
+    if (!ignoreCase) {
+        const void* hit = std::memchr(text.data() + from, first, last + 1 - from);
+        return hit != nullptr ? static_cast<size_t>(static_cast<const char*>(hit) - text.data())
+                              : std::string::npos;
+    }
+    const char folded = FoldAscii(first);
+    for (size_t i = from; i <= last; ++i)
+        if (FoldAscii(text[i]) == folded)
+            return i;
+    return std::string::npos;
+}
+
 // Searches from index from, which must be a character boundary; returns the 1-based position.
+// Only bytes equal to the pattern's first byte are tried, each after checking that it begins a
+// character; the known boundary moves forward with the candidates, so every byte is looked at
+// a bounded number of times.
 int FindFromBoundary(const std::string& text, const std::string& pattern, size_t from,
                      bool ignoreCase) {
-    for (size_t i = from; i < text.size(); i += CharLength(text, i))
-        if (MatchesAt(text, i, pattern, ignoreCase))
-            return static_cast<int>(i + 1);
+    if (from >= text.size())
+        return -1;
+    if (pattern.empty())
+        return static_cast<int>(from + 1);
+    if (text.size() - from < pattern.size())
+        return -1;
+    const size_t last = text.size() - pattern.size();
+    size_t boundary = from;
+    while (boundary <= last) {
+        const size_t candidate = NextCandidate(text, boundary, last, pattern[0], ignoreCase);
+        if (candidate == std::string::npos)
+            return -1;
+        boundary = BoundaryAtOrAfter(text, boundary, candidate);
+        if (boundary != candidate)
+            continue;  // a trail byte
+        if (MatchesAt(text, candidate, pattern, ignoreCase))
+            return static_cast<int>(candidate + 1);
+        boundary += CharLength(text, candidate);
+    }
     return -1;
 }
 
@@ -91,12 +141,7 @@ int FindFromBoundary(const std::string& text, const std::string& pattern, size_t
 int FindText(const std::string& text, const std::string& pattern, int startPosition,
              bool ignoreCase) {
     const size_t start = startPosition <= 1 ? 0 : static_cast<size_t>(startPosition - 1);
-    // Character boundaries are only known from the first byte on: walk from there to the
-    // first boundary at or after start.
-    size_t from = 0;
-    while (from < start && from < text.size())
-        from += CharLength(text, from);
-    return FindFromBoundary(text, pattern, from, ignoreCase);
+    return FindFromBoundary(text, pattern, BoundaryAtOrAfter(text, 0, start), ignoreCase);
 }
 
 std::string TextBetween(const std::string& text, const std::string& leftMarker,

@@ -57,6 +57,95 @@ TEST(Utf8TextToAnsi, ConvertsToGbk) {
     }
 }
 
+// ASCII runs are copied past the converter; what comes around them must not notice.
+TEST(Utf8TextToAnsi, AsciiRunsNextToOtherCharacters) {
+    const std::string run(17, 'x');  // longer than one eight-byte step, not a multiple of it
+    const ConversionCase cases[] = {
+        {"RunThenChinese", run + Utf8(u8"成功"), run + "成功"},
+        {"ChineseThenRun", Utf8(u8"成功") + run, "成功" + run},
+        {"RunsBetweenChinese", Utf8(u8"语") + run + Utf8(u8"音") + "a" + Utf8(u8"合"),
+         "语" + run +
+             "音"
+             "a"
+             "合"},
+        {"EveryRunLength", "1234567" + Utf8(u8"甲") + "12345678" + Utf8(u8"乙") + "123456789",
+         "1234567甲12345678乙123456789"},
+        {"BadByteAfterLongRun", run + "\xFF", run + "?"},
+        {"BadByteInsideWord",
+         "abcd\xFF"
+         "efghijkl",
+         "abcd?efghijkl"},
+        {"TruncatedAfterLongRun", run + "\xE6\x88", run + "??"},
+        {"TruncatedBeforeRun", "\xE6\x88" + run, "??" + run},
+        {"OutsideGbkBetweenRuns", run + Utf8(u8"ก") + run, run + "?" + run},
+        {"OutsideBmpAfterRun", run + Utf8(u8"😀"), run + "?"},
+        {"EuroBetweenRuns", "a" + Utf8(u8"€") + "b",
+         "a\x80"
+         "b"},
+        {"LongChineseRun", Utf8(u8"正在合成语音，请稍候") + "...", "正在合成语音，请稍候..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Utf8TextToAnsi(c.input), c.expected);
+        EXPECT_EQ(Utf8BytesToAnsi(c.input), c.expected);
+    }
+}
+
+TEST(AnsiTextToUtf8, AsciiRunsNextToDoubleByteCharacters) {
+    const std::string run(17, 'x');
+    const ConversionCase cases[] = {
+        {"RunThenChinese", run + "成功", run + Utf8(u8"成功")},
+        {"ChineseThenRun", "成功" + run, Utf8(u8"成功") + run},
+        // "箋" ends in '{': an ASCII trail byte stays with its lead, whatever follows.
+        {"AsciiTrailByteThenRun", "箋" + run, Utf8(u8"箋") + run},
+        {"AsciiTrailBytesInARow", "箋箋{", Utf8(u8"箋箋{")},
+        // 0x80 is one byte (€); the 81 41 after it is one character, not 80 81 then 'A'.
+        {"EuroThenLeadWithAsciiTrail",
+         "a\x80\x81\x41"
+         "b",
+         Utf8(u8"a€丄b")},
+        {"BadByteAfterRun", run + "\xFF", run + Utf8(u8"\uFFFD")},
+        {"BadTrailIsAscii", "\x81\x7F" + run, Utf8(u8"\uFFFD") + "\x7F" + run},
+        {"TruncatedAfterRun", run + "\xD3", run + Utf8(u8"\uFFFD")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(AnsiTextToUtf8(c.input), c.expected);
+    }
+}
+
+// Output three times as long as the input: a single byte that becomes three.
+TEST(AnsiTextToUtf8, GrowsPastItsFirstGuess) {
+    std::string expected;
+    for (int i = 0; i < 5000; ++i)
+        expected += Utf8(u8"€");
+    EXPECT_EQ(AnsiTextToUtf8(std::string(5000, '\x80')), expected);
+    EXPECT_EQ(Utf8TextToAnsi(expected), std::string(5000, '\x80'));
+}
+
+// Every GBK character in one long text, with ASCII runs of changing length between them,
+// converts as its pieces do one by one.
+TEST(AnsiTextToUtf8, LongMixedTextConvertsLikeItsPieces) {
+    std::string gbk;
+    std::string utf8;
+    int piece = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            const std::string character{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::string converted = AnsiTextToUtf8(character);
+            if (converted.starts_with(Utf8(u8"\uFFFD")))
+                continue;
+            ++piece;
+            const std::string ascii(static_cast<size_t>(piece % 19),
+                                    static_cast<char>('a' + piece % 26));
+            gbk += character + ascii;
+            utf8 += converted + ascii;
+        }
+    }
+    EXPECT_EQ(AnsiTextToUtf8(gbk), utf8);
+    EXPECT_EQ(Utf8TextToAnsi(utf8), gbk);
+}
+
 TEST(AnsiTextToUtf8, ConvertsFromGbk) {
     const ConversionCase cases[] = {
         {"Chinese", "语音", Utf8(u8"语音")},

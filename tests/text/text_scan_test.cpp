@@ -144,8 +144,57 @@ INSTANTIATE_TEST_SUITE_P(
                              std::string{kTrailUpperA[0], 'a'}, 1, true, -1},
                     FindCase{"IgnoreCaseAfterDoubleByte", kTrailUpperA + "X", kTrailUpperA + "x", 1,
                              true, 1},
-                    FindCase{"DoubleBytePattern", "甲乙丙", "丙", 1, false, 5}),
+                    FindCase{"DoubleBytePattern", "甲乙丙", "丙", 1, false, 5},
+                    // The pattern's first byte turns up first as a trail byte, followed by the
+                    // rest of the pattern.
+                    FindCase{"PatternStartsOnTrailByte", kTrailBrace + "x{x", "{x", 1, false, 4},
+                    // "坝" ends in D3 and "铩" begins with EF: together they hold the bytes of
+                    // "语" (D3 EF) across a character boundary.
+                    FindCase{"DoubleBytePatternAcrossCharacters", "坝铩语", "语", 1, false, 5},
+                    FindCase{"IgnoreCaseTrailByteOtherCase", kTrailUpperA + "a", "a", 1, true, 3},
+                    // A long run of double-byte characters before the candidate: the trail
+                    // byte is told from a single character by the run's length.
+                    FindCase{"TrailByteAfterLongRun", std::string(40, '\xB0') + kTrailBar + "|",
+                             "|", 1, false, 43},
+                    FindCase{"StartInsideLongRun", std::string(40, '\xB0') + kTrailBar + "|", "|",
+                             24, false, 43},
+                    FindCase{"StartOnTrailInsideRun", "甲乙丙丁" + kTrailBar + "|" + kTrailBar,
+                             "丁", 6, false, 7},
+                    FindCase{"LastByteLoneLead", "ab\xB0", "\xB0", 1, false, 3}),
     [](const testing::TestParamInfo<FindCase>& info) { return info.param.name; });
+
+// Every text of up to seven bytes over a small alphabet of ASCII bytes, lead bytes and a byte
+// that is also a trail byte, searched from every start position, against a byte-by-byte walk
+// over the characters.
+TEST(FindText, AgreesWithCharacterWalkOnEveryShortText) {
+    const char alphabet[] = {'a', '|', '\xB0', '\xD3'};
+    const std::string patterns[] = {"|", "a|", "\xB0|", "\xD3\xB0", "|a|", "\xB0\xB0"};
+    const auto walk = [](const std::string& text, const std::string& pattern, size_t start) {
+        size_t i = 0;
+        while (i < start && i < text.size())
+            i += static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size() ? 2 : 1;
+        for (; i < text.size();
+             i += static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size() ? 2 : 1)
+            if (text.compare(i, pattern.size(), pattern) == 0)
+                return static_cast<int>(i + 1);
+        return -1;
+    };
+    std::vector<std::string> texts = {""};
+    for (size_t from = 0; texts.back().size() < 7;) {
+        const size_t end = texts.size();
+        for (size_t i = from; i < end; ++i)
+            for (const char c : alphabet)
+                texts.push_back(texts[i] + c);
+        from = end;
+    }
+    for (const std::string& text : texts)
+        for (const std::string& pattern : patterns)
+            for (size_t start = 0; start <= text.size() + 1; ++start)
+                ASSERT_EQ(FindText(text, pattern, static_cast<int>(start + 1)),
+                          walk(text, pattern, start))
+                    << testing::PrintToString(text) << " " << testing::PrintToString(pattern)
+                    << " from " << start + 1;
+}
 
 TEST(TrimText, RemovesSpacesAndFullWidthSpacesOnly) {
     const struct {
@@ -186,6 +235,8 @@ TEST(SplitText, PiecesBetweenSeparators) {
         {"甲，乙，", "，", {"甲", "乙"}},
         {kTrailBar + "|x", "|", {kTrailBar, "x"}},
         {"a|" + kTrailBar + kTrailBar + "|", "|", {"a", kTrailBar + kTrailBar}},
+        // "皚" ends in '}': with the ",{" after it, it holds the separator's bytes.
+        {"x},{皚,{y},{z", "},{", {"x", "皚,{y", "z"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

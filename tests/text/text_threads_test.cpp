@@ -1,3 +1,4 @@
+#include "text/code_page.h"
 #include "text/text_scan.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -50,6 +52,37 @@ TEST(RequestValuesAcrossThreads, AddressesAndTimestampsStayWellFormed) {
             ASSERT_TRUE(isStamp(stamps[t][i])) << stamps[t][i];
         }
     }
+}
+
+// The loader converts catalogue answers while the window thread converts the user's text;
+// each thread keeps converters of its own.
+TEST(ConversionsAcrossThreads, EachThreadGetsItsOwnResults) {
+    const auto utf8 = [](std::u8string_view text) { return std::string(text.begin(), text.end()); };
+    struct Case {
+        std::string utf8;
+        std::string gbk;
+        std::string backToUtf8;
+    };
+    const Case cases[2] = {
+        {utf8(u8"{\"biName\":\"欢快的背景音乐\"}ก\xFF"), "{\"biName\":\"欢快的背景音乐\"}??",
+         utf8(u8"{\"biName\":\"欢快的背景音乐\"}??")},
+        {utf8(u8"正在合成语音，请稍候...[1秒]😀"), "正在合成语音，请稍候...[1秒]?",
+         utf8(u8"正在合成语音，请稍候...[1秒]?")},
+    };
+    constexpr int kCalls = 300;
+    const auto work = [](const Case& c, int& mismatches) {
+        for (int i = 0; i < kCalls; ++i) {
+            mismatches += Utf8TextToAnsi(c.utf8) != c.gbk;
+            mismatches += AnsiTextToUtf8(c.gbk) != c.backToUtf8;
+            mismatches += WideToText(TextToWide(c.gbk, kCodePageGbk)) != c.gbk;
+        }
+    };
+    int mismatches[2] = {0, 0};
+    std::thread other(work, std::cref(cases[1]), std::ref(mismatches[1]));
+    work(cases[0], mismatches[0]);
+    other.join();
+    EXPECT_EQ(mismatches[0], 0);
+    EXPECT_EQ(mismatches[1], 0);
 }
 
 }  // namespace
