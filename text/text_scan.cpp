@@ -188,7 +188,8 @@ std::vector<std::string> SplitText(const std::string& text, const std::string& s
         return {text};
     size_t start = 0;
     while (start < text.size()) {
-        // A match ends on a character boundary, so the search goes on from there directly.
+        // The search goes on right after the separator; every separator the system uses is ASCII,
+        // so that is a character boundary.
         const int at = FindFromBoundary(text, separator, start, false);
         if (at == -1) {
             pieces.push_back(text.substr(start));
