@@ -1,0 +1,281 @@
+#include "playback/play_command.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QEvent>
+#include <QFile>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QPushButton>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/main_window.h"
+#include "http/request_object.h"
+#include "playback/audio_player.h"
+#include "service/catalogue.h"
+#include "service/synthesis_job.h"
+#include "text/text_scan.h"
+
+namespace {
+
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Close(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    // Closes now; false when closing reported an error (a delayed write error included).
+    bool Close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The process's umask, read without changing it (umask() itself can only be read by setting).
+mode_t ProcessUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+        }
+    }
+    return 022;
+}
+
+// What a file the user asked for is created with, or keeps when it is replaced.
+mode_t ModeFor(const std::string& path) {
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        return existing.st_mode & 07777;
+    }
+    return 0666 & ~ProcessUmask();
+}
+
+bool PathExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+bool AskWithMessageBox(MainWindow& window, const std::string& path) {
+    const QString text = QStringLiteral(u"%1 已存在。\n要替换它吗？")
+                             .arg(QFile::decodeName(QByteArray::fromStdString(path)));
+    return QMessageBox::question(&window, QStringLiteral(u"确认另存为"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+ReplaceQuestion& InstalledReplaceQuestion() {
+    static ReplaceQuestion question;
+    return question;
+}
+
+bool AskReplace(MainWindow& window, const std::string& path) {
+    const ReplaceQuestion& installed = InstalledReplaceQuestion();
+    return installed ? installed(window, path) : AskWithMessageBox(window, path);
+}
+
+std::string SettingText(const QComboBox* list, double step, double offset) {
+    return NumberToText(ReadSelectedIndex(list) * step + offset);
+}
+
+SynthesisParameters ReadSettings(const MainWindow& window) {
+    SynthesisParameters parameters;
+    parameters.speed = SettingText(window.组合框_即时广播_语速, 10, 40);
+    parameters.readerVolume = SettingText(window.组合框_即时广播_语音, 5, -5);
+    parameters.backgroundVolume = SettingText(window.组合框_即时广播_背音, 5, -5);
+    parameters.pitch = SettingText(window.组合框_即时广播_语调, 10, 30);
+
+    const QComboBox* speakers = window.组合框_即时广播_发音人;
+    parameters.readerId = std::to_string(ReadItemValue(speakers, ReadSelectedIndex(speakers)));
+
+    const QComboBox* tracks = window.组合框_即时广播_背景音乐;
+    const int track =
+        FindBackgroundRecord(std::to_string(ReadItemValue(tracks, ReadSelectedIndex(tracks))));
+    if (const std::optional<BackgroundRecord> record =
+            track > 0 ? BackgroundCatalogue().At(static_cast<std::size_t>(track)) : std::nullopt) {
+        parameters.backgroundPath = record->voxUrl;
+        parameters.backgroundId = record->id;
+    }
+
+    parameters.content = ReadContent(window);
+    return parameters;
+}
+
+// Watches the window for the length of one job. The job processes the window's events while it
+// waits, so a close or the window's destruction can happen in the middle of it; either one
+// abandons the job: the flag makes every exchange still to come fail at once, which ends the
+// job at its next request, and the guarded pointer tells whether the window still exists.
+class JobWatch final : public QObject {
+  public:
+    explicit JobWatch(MainWindow& window) : window_(&window) {
+        window.installEventFilter(this);
+        QObject::connect(&window, &QObject::destroyed, this, [this] { abandoned_ = true; });
+    }
+
+    ~JobWatch() override {
+        if (window_) {
+            window_->removeEventFilter(this);
+        }
+    }
+
+    const std::atomic<bool>& Abandoned() const { return abandoned_; }
+    // Null once the window has been destroyed.
+    MainWindow* Window() const { return window_.data(); }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            abandoned_ = true;
+        }
+        return false;
+    }
+
+  private:
+    QPointer<MainWindow> window_;
+    std::atomic<bool> abandoned_{false};
+};
+
+}  // namespace
+
+void ConnectPlayCommand(MainWindow& window) {
+    QObject::connect(&window, &MainWindow::playClicked, &window,
+                     [&window] { OnPlayClicked(window); });
+}
+
+void OnPlayClicked(MainWindow& window) {
+    if (ReadContent(window).empty()) {
+        return;
+    }
+    SaveDialog& dialog = *window.通用对话框1;
+    dialog.SetFilter("声音文件（*.mp3）|*.mp3");
+    if (!dialog.Show()) {
+        return;
+    }
+    const std::string chosen = dialog.FileName();
+    const std::string path = Mp3PathFor(chosen);
+    // A name that ends in ".mp3" is the one the dialog confirmed replacing; an appended suffix
+    // names a file nobody has been asked about.
+    if (path != chosen && PathExists(path) && !AskReplace(window, path)) {
+        return;
+    }
+    EnableControl(window.超级按钮_即时广播_播放, false);
+    SynthesizeAndPlay(window, path);
+}
+
+void SynthesizeAndPlay(MainWindow& window, const std::string& path) {
+    SetStatusCaption(window, "正在合成语音，请稍候...");
+    if (!CurrentPlaybackAlias.empty()) {
+        CloseClip(CurrentPlaybackAlias);
+        CurrentPlaybackAlias.clear();
+    }
+    SynthesisParameters parameters = ReadSettings(window);
+
+    const JobWatch watch(window);
+    std::string audio;
+    {
+        const HttpAbortGuard abandon(watch.Abandoned());
+        audio = RunSynthesisJob(std::move(parameters));
+    }
+    MainWindow* const alive = watch.Window();
+    if (alive == nullptr) {
+        return;
+    }
+    // An abandoned job writes and plays nothing, even when its audio had already come back.
+    const bool written = !watch.Abandoned() && !audio.empty() && WriteFileAtomically(path, audio);
+    if (written) {
+        CurrentPlaybackAlias = std::to_string(ProbeClipLength(path));
+        OpenAndPlayClip(path, CurrentPlaybackAlias);
+    }
+    SetStatusCaption(*alive, written ? "语音合成完毕" : "语音合成失败");
+    EnableControl(alive->超级按钮_即时广播_播放, true);
+}
+
+int FindBackgroundRecord(const std::string& id) {
+    const std::vector<BackgroundRecord> records = BackgroundCatalogue().Snapshot();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].id == id) {
+            return static_cast<int>(i + 1);
+        }
+    }
+    return 0;
+}
+
+std::string Mp3PathFor(const std::string& chosen) {
+    const std::string suffix = ".mp3";
+    if (chosen.size() >= suffix.size()) {
+        std::string ending = chosen.substr(chosen.size() - suffix.size());
+        for (char& c : ending) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        if (ending == suffix) {
+            return chosen;
+        }
+    }
+    return chosen + suffix;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    const std::filesystem::path target(path);
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    // Hidden, so that a save dialog open meanwhile does not offer it.
+    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+        return false;
+    }
+    const bool complete = ::fchmod(file.get(), ModeFor(path)) == 0 && WriteAll(file.get(), bytes) &&
+                          ::fsync(file.get()) == 0 && file.Close() &&
+                          ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!complete) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The new name itself is on disk only once the folder is.
+    const UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() >= 0) {
+        ::fsync(folderFd.get());
+    }
+    return true;
+}
+
+void SetReplaceQuestion(ReplaceQuestion question) {
+    InstalledReplaceQuestion() = std::move(question);
+}
