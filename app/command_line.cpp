@@ -1,0 +1,168 @@
+#include "app/command_line.h"
+
+#include <cctype>
+
+#include "service/service_api.h"
+
+namespace {
+
+bool IsHostName(const std::string& host) {
+    if (host.empty() || host.front() == '.' || host.back() == '.' ||
+        host.find("..") != std::string::npos) {
+        return false;
+    }
+    for (const char c : host) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsBracketedIpv6(const std::string& host) {
+    if (host.size() < 4 || host.front() != '[' || host.back() != ']') {
+        return false;
+    }
+    for (std::size_t i = 1; i + 1 < host.size(); ++i) {
+        const char c = host[i];
+        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') {
+            return false;
+        }
+    }
+    return host.find(':') != std::string::npos;
+}
+
+bool IsPort(const std::string& port) {
+    if (port.empty() || port.size() > 5) {
+        return false;
+    }
+    for (const char c : port) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    const int value = std::stoi(port);
+    return value >= 1 && value <= 65535;
+}
+
+// The token travels in a header line: visible ASCII only, so it can never break the line.
+bool IsToken(const std::string& token) {
+    if (token.empty()) {
+        return false;
+    }
+    for (const char c : token) {
+        if (c < 0x21 || c > 0x7e) {
+            return false;
+        }
+    }
+    return true;
+}
+
+CommandLine Refused(std::string error) {
+    CommandLine refused;
+    refused.action = CommandLine::Action::Refuse;
+    refused.error = std::move(error);
+    return refused;
+}
+
+}  // namespace
+
+bool IsServiceOrigin(const std::string& url) {
+    std::string rest;
+    for (const std::string scheme : {"http://", "https://"}) {
+        if (url.starts_with(scheme)) {
+            rest = url.substr(scheme.size());
+            break;
+        }
+    }
+    if (rest.empty()) {
+        return false;
+    }
+    if (rest.back() == '/') {
+        rest.pop_back();
+    }
+    std::string host = rest;
+    const std::size_t colon = rest.rfind(':');
+    if (colon != std::string::npos && rest.find(']', colon) == std::string::npos) {
+        if (!IsPort(rest.substr(colon + 1))) {
+            return false;
+        }
+        host = rest.substr(0, colon);
+    }
+    return IsHostName(host) || IsBracketedIpv6(host);
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    bool help = false;
+    bool version = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string name = argument;
+        std::optional<std::string> value;
+        if (const std::size_t equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        }
+        if (name == "--help" || name == "-h" || name == "--version") {
+            if (value) {
+                return Refused("option " + name + " takes no value");
+            }
+            (name == "--version" ? version : help) = true;
+            continue;
+        }
+        if (name != "--service-origin" && name != "--catalogue-token") {
+            return Refused(argument.starts_with("-") ? "unknown option " + argument
+                                                     : "unexpected argument " + argument);
+        }
+        if (!value) {
+            if (i + 1 == arguments.size()) {
+                return Refused("option " + name + " needs a value");
+            }
+            value = arguments[++i];
+        }
+        if (name == "--service-origin") {
+            if (!IsServiceOrigin(*value)) {
+                return Refused("malformed service origin \"" + *value +
+                               "\": expected http://host[:port] or https://host[:port]");
+            }
+            line.serviceOrigin = *value;
+        } else {
+            if (!IsToken(*value)) {
+                return Refused(
+                    "malformed catalogue token: it must be non-empty visible ASCII without "
+                    "blanks");
+            }
+            line.catalogueToken = *value;
+        }
+    }
+    if (help) {
+        line.action = CommandLine::Action::ShowHelp;
+    } else if (version) {
+        line.action = CommandLine::Action::ShowVersion;
+    }
+    return line;
+}
+
+std::string HelpText(const std::string& program) {
+    return "Usage: " + program +
+           " [options]\n"
+           "Desktop client of the dubbing service: type a text, choose a voice and background\n"
+           "music, and Play saves the spoken text as an MP3 file and plays it.\n"
+           "\n"
+           "Options:\n"
+           "  --service-origin URL     where the dubbing service lives, http://host[:port] or\n"
+           "                           https://host[:port] (default " +
+           std::string(kDefaultServiceOrigin) +
+           ",\n"
+           "                           the local dubbing server dubdesk-server)\n"
+           "  --catalogue-token TOKEN  access token for the catalogue requests (default: the\n"
+           "                           local dubbing server's development token)\n"
+           "  -h, --help               show this help and exit\n"
+           "  --version                show the version and exit\n";
+}
+
+std::string VersionText() {
+    return std::string("dubdesk ") + DUBDESK_VERSION + "\n";
+}

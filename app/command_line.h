@@ -1,0 +1,32 @@
+#pragma once
+// The command line of the desktop client. Parsing is a plain function over the arguments so
+// that every outcome can be checked without starting Qt.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    enum class Action {
+        RunWindow,    // open the main window
+        ShowHelp,     // print HelpText, exit 0
+        ShowVersion,  // print VersionText, exit 0
+        Refuse,       // print error on stderr, exit 2
+    };
+    Action action = Action::RunWindow;
+    std::optional<std::string> serviceOrigin;
+    std::optional<std::string> catalogueToken;
+    std::string error;  // why the arguments were refused
+};
+
+// arguments: everything after the program name. Options may be written "--name value" or
+// "--name=value"; a later repetition wins. --help and --version win over any other option,
+// but not over an argument that is refused.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// "http://" or "https://", a host name, IPv4 address or bracketed IPv6 address, an optional
+// port 1 to 65535, an optional final "/"; nothing else.
+bool IsServiceOrigin(const std::string& url);
+
+std::string HelpText(const std::string& program);
+std::string VersionText();

@@ -1,0 +1,102 @@
+#pragma once
+// The main window: every control under its own Chinese name (member name and objectName), and
+// the operations through which the rest of the client reads and changes the controls. Texts
+// cross this boundary in code page 936 (GBK); the window converts them to and from QString.
+// Everything here runs on the window's thread.
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// The save dialog seam. The real one is a Qt file dialog; tests put in one that answers at once.
+class SaveDialog {
+  public:
+    virtual ~SaveDialog() = default;
+    // Pairs of description and pattern, all separated by "|" (GBK), e.g.
+    // "声音文件（*.mp3）|*.mp3"; the first pair is the filter chosen at first.
+    virtual void SetFilter(const std::string& filter) = 0;
+    // Shows the dialog modally; true when the user confirmed a file name, false on cancel.
+    virtual bool Show() = 0;
+    // The confirmed full path in the file system's encoding, as the dialog returned it. The
+    // next Show starts from it.
+    virtual std::string FileName() const = 0;
+};
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Creates the window with every control in its initial state, centred, not yet shown.
+    MainWindow();
+    ~MainWindow() override;
+
+    // Client area: the content box and the panel.
+    QPlainTextEdit* 编辑框_即时广播_广播内容 = nullptr;
+    QWidget* 外形框9 = nullptr;
+
+    // Children of the panel.
+    QLabel* 标签2 = nullptr;
+    QComboBox* 组合框_即时广播_声音类型 = nullptr;
+    QComboBox* 组合框_即时广播_发音人 = nullptr;
+    QLabel* 标签3 = nullptr;
+    QComboBox* 组合框_即时广播_背景类型 = nullptr;
+    QComboBox* 组合框_即时广播_背景音乐 = nullptr;
+    QLabel* 标签4 = nullptr;
+    QComboBox* 组合框_即时广播_语速 = nullptr;
+    QLabel* 标签5 = nullptr;
+    QComboBox* 组合框_即时广播_背音 = nullptr;
+    QLabel* 标签7 = nullptr;
+    QComboBox* 组合框_即时广播_语调 = nullptr;
+    QLabel* 标签6 = nullptr;
+    QComboBox* 组合框_即时广播_语音 = nullptr;
+    QPushButton* 超级按钮_即时广播_插入停顿 = nullptr;
+    QComboBox* 组合框_即时广播_停顿时间 = nullptr;  // never visible; only its list opens
+    QPushButton* 超级按钮_即时广播_停止 = nullptr;
+    QPushButton* 超级按钮_即时广播_播放 = nullptr;
+
+    // The save dialog of the Play command: a file dialog; tests put their own in its place.
+    std::unique_ptr<SaveDialog> 通用对话框1;
+
+  signals:
+    void playClicked();
+    void stopClicked();
+    void insertPauseClicked();
+    // Item selected: the user picked an entry from the opened list (also the current one),
+    // after the selection changed. Closing the list without picking raises nothing.
+    void pauseTimeSelected();
+    void voiceTypeSelected();
+    void backgroundTypeSelected();
+};
+
+// The window caption becomes the text (GBK).
+void SetStatusCaption(MainWindow& window, const std::string& text);
+
+// The whole content box text in GBK, line breaks as CR LF.
+std::string ReadContent(const MainWindow& window);
+
+// The text of the selected item in GBK; empty when nothing is selected.
+std::string ReadListText(const QComboBox* list);
+// Index of the selected item counted from 0; -1 when nothing is selected.
+int ReadSelectedIndex(const QComboBox* list);
+// The integer value of the item at index; -1 when index is below 0 or past the last item.
+int32_t ReadItemValue(const QComboBox* list, int index);
+void RemoveAllItems(QComboBox* list);
+// Appends an item with a GBK text and an integer value.
+void AddItem(QComboBox* list, const std::string& text, int32_t value);
+// An index past the last item selects the last; -1 or below, or an empty list, selects nothing.
+void SelectItem(QComboBox* list, int index);
+
+void EnableControl(QWidget* control, bool enabled);
+
+// Opens the list's drop-down (also for a list that is never shown itself).
+void ShowDropDown(QComboBox* list);
+
+// Replaces the selection of the content box with the GBK text, or inserts it at the caret when
+// nothing is selected, as one undoable edit; the caret ends after the inserted text.
+void ReplaceContentSelection(MainWindow& window, const std::string& text);

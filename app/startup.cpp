@@ -1,0 +1,170 @@
+#include "app/startup.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "app/catalogue_lists.h"
+#include "app/main_window.h"
+#include "playback/audio_player.h"
+#include "playback/pause_markers.h"
+#include "playback/play_command.h"
+#include "service/catalogue.h"
+#include "service/catalogue_loader.h"
+#include "service/waiting.h"
+
+namespace {
+
+// The catalogue loader thread and its way back to the window's thread. The final fill is
+// handed over through an eventfd that a socket notifier of the window's thread watches: the
+// write and the read order the loader's catalogue appends before the fill in a way thread
+// checkers can see, which a posted Qt event (synchronised inside Qt) does not.
+class CatalogueLoaderThread {
+  public:
+    explicit CatalogueLoaderThread(MainWindow& window)
+        : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        if (wake_ < 0) {
+            return;
+        }
+        notifier_ = std::make_unique<QSocketNotifier>(wake_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &window] {
+            std::uint64_t count = 0;
+            if (::read(wake_, &count, sizeof count) != sizeof count) {
+                return;
+            }
+            notifier_->setEnabled(false);
+            FillSpeakerList(window, 1);
+            FillBackgroundTrackList(window, 1);
+        });
+        try {
+            thread_ = std::thread([this] {
+                LoadCatalogues(
+                    [this] {
+                        const std::uint64_t one = 1;
+                        [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+                    },
+                    &abort_);
+            });
+        } catch (const std::system_error&) {
+            // Without a loader the lists simply stay empty.
+        }
+    }
+
+    // Aborts a load still at work, its request in flight included, and waits for the thread.
+    ~CatalogueLoaderThread() {
+        abort_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        notifier_.reset();
+        if (wake_ >= 0) {
+            ::close(wake_);
+        }
+    }
+
+    CatalogueLoaderThread(const CatalogueLoaderThread&) = delete;
+    CatalogueLoaderThread& operator=(const CatalogueLoaderThread&) = delete;
+
+  private:
+    std::atomic<bool> abort_{false};
+    const int wake_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::thread thread_;
+};
+
+std::unique_ptr<CatalogueLoaderThread>& Loader() {
+    static std::unique_ptr<CatalogueLoaderThread> loader;
+    return loader;
+}
+
+}  // namespace
+
+void InitGlobals() {
+    SpeakerCatalogue().Clear();
+    BackgroundCatalogue().Clear();
+}
+
+std::string WorkingFolder() {
+    std::error_code error;
+    std::string folder =
+        std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
+    while (!folder.empty() && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder + "/temporary";
+}
+
+bool FolderExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+bool CreateFolderPath(const std::string& path) {
+    std::string folder = path;
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return !error && FolderExists(folder);
+}
+
+void OnMainWindowCreated(MainWindow& window) {
+    const std::string folder = WorkingFolder();
+    if (!FolderExists(folder)) {
+        CreateFolderPath(folder);
+    }
+
+    Loader() = std::make_unique<CatalogueLoaderThread>(window);
+}
+
+void ReleaseGlobals() {
+    Loader().reset();
+    SpeakerCatalogue().Clear();
+    BackgroundCatalogue().Clear();
+    CurrentPlaybackAlias.clear();
+}
+
+void WaitWithWindowEvents(int milliseconds) {
+    // A nested event loop sleeps until the timer or an event wakes it; it ends early only when
+    // the application is quitting.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(milliseconds);
+    loop.exec();
+}
+
+int RunMainWindow() {
+    InitGlobals();
+    SetWaitFunction(WaitWithWindowEvents);
+    int exitCode = 0;
+    {
+        MainWindow window;
+        QObject::connect(&window, &MainWindow::voiceTypeSelected, &window,
+                         [&window] { OnVoiceTypeSelected(window); });
+        QObject::connect(&window, &MainWindow::backgroundTypeSelected, &window,
+                         [&window] { OnBackgroundTypeSelected(window); });
+        QObject::connect(&window, &MainWindow::stopClicked, &window, [] { OnStopClicked(); });
+        ConnectPlayCommand(window);
+        ConnectPauseMarkers(window);
+        OnMainWindowCreated(window);
+        window.show();
+        exitCode = QApplication::exec();
+        ReleaseGlobals();
+    }
+    SetWaitFunction({});
+    return exitCode;
+}

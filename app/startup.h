@@ -1,0 +1,35 @@
+#pragma once
+// Start-up and shutdown of the desktop client: the process-wide catalogues, the working
+// folder, the catalogue loader thread and the wait the window's thread uses between requests.
+
+#include <string>
+
+class MainWindow;
+
+// Empties both catalogues. Runs before any window exists.
+void InitGlobals();
+
+// The folder "temporary" beside the executable: "<folder of the executable>/temporary".
+std::string WorkingFolder();
+// True when the path names a folder (a link to a folder counts).
+bool FolderExists(const std::string& path);
+// Creates every missing level of the path; a "/" is appended first unless the path already ends
+// in one. True when the folder exists afterwards.
+bool CreateFolderPath(const std::string& path);
+
+// The window's created event: makes sure WorkingFolder exists (failure is ignored) and starts
+// the loader thread, which fills the window's speaker and track lists for number 1 when it has
+// loaded everything. The window must outlive the next ReleaseGlobals.
+void OnMainWindowCreated(MainWindow& window);
+
+// The exit routine, once after the event loop: aborts a loader still at work (its request in
+// flight included) and waits for it, then empties the catalogues and the playback alias.
+void ReleaseGlobals();
+
+// The wait of the window's thread: keeps processing the window's events while it sleeps.
+void WaitWithWindowEvents(int milliseconds);
+
+// The whole life of the main window under an existing QApplication: InitGlobals, the window
+// and its handlers, the created event, the event loop, ReleaseGlobals. Returns the event loop's
+// exit code.
+int RunMainWindow();
