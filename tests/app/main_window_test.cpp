@@ -33,6 +33,15 @@ struct ControlCase {
     QWidget* MainWindow::*member;
 };
 
+// Readable test names: the control's name.
+std::string NameOf(const char16_t* name) {
+    return QString::fromUtf16(name).toStdString();
+}
+
+void PrintTo(const ControlCase& c, std::ostream* os) {
+    *os << NameOf(c.name);
+}
+
 // Member pointers of a derived-to-base type, so one table can hold every kind of control.
 template <typename Control>
 QWidget* MainWindow::*Member(Control* MainWindow::*member) {
@@ -138,6 +147,10 @@ struct ListCase {
     std::string shown;  // GBK
 };
 
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << NameOf(c.name);
+}
+
 class FixedListTest : public ::testing::TestWithParam<ListCase> {
   protected:
     MainWindow window;
@@ -182,6 +195,10 @@ struct TextCase {
     const char16_t* name;
     const char16_t* text;
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << NameOf(c.name);
+}
 
 class FixedTextTest : public ::testing::TestWithParam<TextCase> {
   protected:
@@ -414,6 +431,10 @@ struct SelectCase {
     int index;
     int selected;
 };
+
+void PrintTo(const SelectCase& c, std::ostream* os) {
+    *os << c.items << " items, select " << c.index;
+}
 
 class SelectItemTest : public ::testing::TestWithParam<SelectCase> {
   protected:

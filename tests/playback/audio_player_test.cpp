@@ -39,6 +39,10 @@ struct ClipShape {
     std::int32_t lengthMs;
 };
 
+void PrintTo(const ClipShape& c, std::ostream* os) {
+    *os << c.sampleRate << " Hz, " << c.channels << " ch, " << c.lengthMs << " ms";
+}
+
 class ClipLengthTest : public AudioPlayerTest, public ::testing::WithParamInterface<ClipShape> {};
 
 // Blanks in the path once cost a clip its length; the encoder's delay and padding must not add
@@ -75,6 +79,10 @@ struct UnreadableFile {
     const char* name;
     const char* bytes;  // null: no file at all
 };
+
+void PrintTo(const UnreadableFile& c, std::ostream* os) {
+    *os << c.kind;
+}
 
 class UnreadableFileTest : public AudioPlayerTest,
                            public ::testing::WithParamInterface<UnreadableFile> {};
