@@ -94,6 +94,10 @@ bool IsServiceOrigin(const std::string& url) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
+    if (!arguments.empty() && arguments.front() == "synthesize") {
+        line.action = CommandLine::Action::Synthesize;
+        return line;
+    }
     bool help = false;
     bool version = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -112,7 +116,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             (name == "--version" ? version : help) = true;
             continue;
         }
-        if (name != "--service-origin" && name != "--catalogue-token") {
+        if (!IsServiceOption(name)) {
             return Refused(argument.starts_with("-") ? "unknown option " + argument
                                                      : "unexpected argument " + argument);
         }
@@ -122,20 +126,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             value = arguments[++i];
         }
-        if (name == "--service-origin") {
-            if (!IsServiceOrigin(*value)) {
-                return Refused("malformed service origin \"" + *value +
-                               "\": expected http://host[:port] or https://host[:port]");
-            }
-            line.serviceOrigin = *value;
-        } else {
-            if (!IsToken(*value)) {
-                return Refused(
-                    "malformed catalogue token: it must be non-empty visible ASCII without "
-                    "blanks");
-            }
-            line.catalogueToken = *value;
+        if (std::string error = ServiceOptionError(name, *value); !error.empty()) {
+            return Refused(std::move(error));
         }
+        (name == "--service-origin" ? line.serviceOrigin : line.catalogueToken) = *value;
     }
     if (help) {
         line.action = CommandLine::Action::ShowHelp;
@@ -145,9 +139,27 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
+bool IsServiceOption(const std::string& name) {
+    return name == "--service-origin" || name == "--catalogue-token";
+}
+
+std::string ServiceOptionError(const std::string& name, const std::string& value) {
+    if (name == "--service-origin" && !IsServiceOrigin(value)) {
+        return "malformed service origin \"" + value +
+               "\": expected http://host[:port] or https://host[:port]";
+    }
+    if (name == "--catalogue-token" && !IsToken(value)) {
+        return "malformed catalogue token: it must be non-empty visible ASCII without blanks";
+    }
+    return {};
+}
+
 std::string HelpText(const std::string& program) {
     return "Usage: " + program +
            " [options]\n"
+           "       " +
+           program + " synthesize [options]   (no window; see '" + program +
+           " synthesize --help')\n"
            "Desktop client of the dubbing service: type a text, choose a voice and background\n"
            "music, and Play saves the spoken text as an MP3 file and plays it.\n"
            "\n"

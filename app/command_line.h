@@ -9,6 +9,7 @@
 struct CommandLine {
     enum class Action {
         RunWindow,    // open the main window
+        Synthesize,   // the synthesize subcommand: the arguments after it are its own
         ShowHelp,     // print HelpText, exit 0
         ShowVersion,  // print VersionText, exit 0
         Refuse,       // print error on stderr, exit 2
@@ -21,8 +22,15 @@ struct CommandLine {
 
 // arguments: everything after the program name. Options may be written "--name value" or
 // "--name=value"; a later repetition wins. --help and --version win over any other option,
-// but not over an argument that is refused.
+// but not over an argument that is refused. A first argument "synthesize" leaves every other
+// argument to that subcommand.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The service options the window and the subcommands share: --service-origin and
+// --catalogue-token.
+bool IsServiceOption(const std::string& name);
+// Why the value of that service option is refused; empty when it is acceptable.
+std::string ServiceOptionError(const std::string& name, const std::string& value);
 
 // "http://" or "https://", a host name, IPv4 address or bracketed IPv6 address, an optional
 // port 1 to 65535, an optional final "/"; nothing else.

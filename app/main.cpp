@@ -1,10 +1,12 @@
 #include <QApplication>
+#include <QCoreApplication>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "app/synthesize_command.h"
 #include "service/service_api.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +22,14 @@ int main(int argc, char** argv) {
         case CommandLine::Action::ShowVersion:
             std::cout << VersionText();
             return 0;
+        case CommandLine::Action::Synthesize: {
+            const SynthesizeCommandLine synthesize =
+                ParseSynthesizeCommandLine(std::vector<std::string>(argv + 2, argv + argc));
+            // No display needed: the player's sound output only wants an event loop.
+            int qtArgc = 1;
+            QCoreApplication application(qtArgc, argv);
+            return RunSynthesizeCommand(synthesize, std::cin, std::cout, std::cerr);
+        }
         case CommandLine::Action::RunWindow:
             break;
     }

@@ -24,9 +24,9 @@
 #include "app/main_window.h"
 #include "http/request_object.h"
 #include "playback/audio_player.h"
+#include "playback/level_settings.h"
 #include "service/catalogue.h"
 #include "service/synthesis_job.h"
-#include "text/text_scan.h"
 
 namespace {
 
@@ -107,16 +107,12 @@ bool AskReplace(MainWindow& window, const std::string& path) {
     return installed ? installed(window, path) : AskWithMessageBox(window, path);
 }
 
-std::string SettingText(const QComboBox* list, double step, double offset) {
-    return NumberToText(ReadSelectedIndex(list) * step + offset);
-}
-
 SynthesisParameters ReadSettings(const MainWindow& window) {
     SynthesisParameters parameters;
-    parameters.speed = SettingText(window.组合框_即时广播_语速, 10, 40);
-    parameters.readerVolume = SettingText(window.组合框_即时广播_语音, 5, -5);
-    parameters.backgroundVolume = SettingText(window.组合框_即时广播_背音, 5, -5);
-    parameters.pitch = SettingText(window.组合框_即时广播_语调, 10, 30);
+    parameters.speed = SpeedSetting(ReadSelectedIndex(window.组合框_即时广播_语速));
+    parameters.readerVolume = VolumeSetting(ReadSelectedIndex(window.组合框_即时广播_语音));
+    parameters.backgroundVolume = VolumeSetting(ReadSelectedIndex(window.组合框_即时广播_背音));
+    parameters.pitch = PitchSetting(ReadSelectedIndex(window.组合框_即时广播_语调));
 
     const QComboBox* speakers = window.组合框_即时广播_发音人;
     parameters.readerId = std::to_string(ReadItemValue(speakers, ReadSelectedIndex(speakers)));

@@ -62,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .errorPart = "unknown option --verbose"},
         ParseCase{
             .arguments = {"--help", "--bogus"}, .action = Action::Refuse, .errorPart = "--bogus"},
-        ParseCase{.arguments = {"synthesize"},
+        ParseCase{.arguments = {"synthesize", "--bogus"}, .action = Action::Synthesize},
+        ParseCase{.arguments = {"--help", "synthesize"},
                   .action = Action::Refuse,
                   .errorPart = "unexpected argument synthesize"},
         ParseCase{.arguments = {"--service-origin"},
@@ -152,6 +153,15 @@ TEST(DubdeskProgramTest, HelpNamesTheOptionsAndTheDefault) {
     EXPECT_NE(run.output.find("--service-origin URL"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("--catalogue-token TOKEN"), std::string::npos);
     EXPECT_NE(run.output.find("http://127.0.0.1:8017"), std::string::npos);
+}
+
+TEST(DubdeskProgramTest, SynthesizeSubcommandParsesItsOwnOptionsWithoutADisplay) {
+    const ProgramRun help = RunDubdesk("synthesize --help");
+    EXPECT_EQ(help.status, 0) << help.output;
+    EXPECT_NE(help.output.find("--text-file FILE"), std::string::npos) << help.output;
+    const ProgramRun refused = RunDubdesk("synthesize --text x --output y --pitch 7");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.output.find("bad --pitch \"7\""), std::string::npos) << refused.output;
 }
 
 TEST(DubdeskProgramTest, VersionIsPrinted) {
