@@ -92,14 +92,11 @@ bool IsServiceOrigin(const std::string& url) {
     return IsHostName(host) || IsBracketedIpv6(host);
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
-    CommandLine line;
-    if (!arguments.empty() && arguments.front() == "synthesize") {
-        line.action = CommandLine::Action::Synthesize;
-        return line;
-    }
-    bool help = false;
-    bool version = false;
+std::string ReadOptions(
+    const std::vector<std::string>& arguments,
+    const std::function<OptionKind(const std::string& name)>& kind,
+    const std::function<std::string(const std::string& name,
+                                    const std::optional<std::string>& value)>& take) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         std::string name = argument;
@@ -109,27 +106,53 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         }
-        if (name == "--help" || name == "-h" || name == "--version") {
-            if (value) {
-                return Refused("option " + name + " takes no value");
-            }
-            (name == "--version" ? version : help) = true;
-            continue;
+        const OptionKind option = kind(name);
+        if (option == OptionKind::Unknown) {
+            return argument.starts_with("-") ? "unknown option " + argument
+                                             : "unexpected argument " + argument;
         }
-        if (!IsServiceOption(name)) {
-            return Refused(argument.starts_with("-") ? "unknown option " + argument
-                                                     : "unexpected argument " + argument);
+        if (option == OptionKind::Flag && value) {
+            return "option " + name + " takes no value";
         }
-        if (!value) {
+        if (option == OptionKind::Valued && !value) {
             if (i + 1 == arguments.size()) {
-                return Refused("option " + name + " needs a value");
+                return "option " + name + " needs a value";
             }
             value = arguments[++i];
         }
-        if (std::string error = ServiceOptionError(name, *value); !error.empty()) {
-            return Refused(std::move(error));
+        if (std::string error = take(name, value); !error.empty()) {
+            return error;
         }
-        (name == "--service-origin" ? line.serviceOrigin : line.catalogueToken) = *value;
+    }
+    return {};
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    if (!arguments.empty() && arguments.front() == "synthesize") {
+        line.action = CommandLine::Action::Synthesize;
+        return line;
+    }
+    bool help = false;
+    bool version = false;
+    const auto kind = [](const std::string& name) {
+        return name == "--help" || name == "-h" || name == "--version" ? OptionKind::Flag
+               : IsServiceOption(name)                                 ? OptionKind::Valued
+                                                                       : OptionKind::Unknown;
+    };
+    const auto take = [&](const std::string& name, const std::optional<std::string>& value) {
+        if (!value) {
+            (name == "--version" ? version : help) = true;
+            return std::string();
+        }
+        std::string error = ServiceOptionError(name, *value);
+        if (error.empty()) {
+            (name == "--service-origin" ? line.serviceOrigin : line.catalogueToken) = *value;
+        }
+        return error;
+    };
+    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
+        return Refused(std::move(error));
     }
     if (help) {
         line.action = CommandLine::Action::ShowHelp;

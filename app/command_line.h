@@ -2,6 +2,7 @@
 // The command line of the desktop client. Parsing is a plain function over the arguments so
 // that every outcome can be checked without starting Qt.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,19 @@ struct CommandLine {
 // but not over an argument that is refused. A first argument "synthesize" leaves every other
 // argument to that subcommand.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// What an option name is to a command: unknown, a flag, or an option that takes a value.
+enum class OptionKind { Unknown, Flag, Valued };
+
+// Reads arguments in order, as "--name value", "--name=value" or a flag, and hands each option
+// to take (with no value for a flag). Returns the first refusal: an unknown option or
+// argument, a flag given a value, an option missing its value, or take's own non-empty answer.
+// Empty when every argument was taken.
+std::string ReadOptions(
+    const std::vector<std::string>& arguments,
+    const std::function<OptionKind(const std::string& name)>& kind,
+    const std::function<std::string(const std::string& name,
+                                    const std::optional<std::string>& value)>& take);
 
 // The service options the window and the subcommands share: --service-origin and
 // --catalogue-token.

@@ -13,7 +13,9 @@
 #include <QStyle>
 #include <QTextCursor>
 #include <algorithm>
+#include <span>
 
+#include "app/list_items.h"
 #include "text/code_page.h"
 
 namespace {
@@ -118,6 +120,14 @@ QLabel* PlaceLabel(QWidget* parent, const QString& name, int left, int top, int 
     return label;
 }
 
+QStringList ListOf(std::span<const char8_t* const> items) {
+    QStringList list;
+    for (const char8_t* item : items) {
+        list.append(QString::fromUtf8(item));
+    }
+    return list;
+}
+
 QComboBox* PlaceList(QWidget* parent, const QString& name, int left, int top, int width, int height,
                      const QStringList& items, int selected) {
     auto* list = Place<QComboBox>(parent, name, left, top, width, height);
@@ -181,30 +191,18 @@ MainWindow::MainWindow() {
     QWidget* panel = 外形框9 = Place<FlatPanel>(this, QStringLiteral("外形框9"), 8, 624, 864, 62);
 
     标签2 = PlaceLabel(panel, QStringLiteral("标签2"), 8, 6, 56, 24, QStringLiteral("声音类型"));
-    组合框_即时广播_声音类型 =
-        PlaceList(panel, QStringLiteral("组合框_即时广播_声音类型"), 78, 9, 52, 20,
-                  {QStringLiteral("推荐"), QStringLiteral("中文"), QStringLiteral("方言"),
-                   QStringLiteral("外语"), QStringLiteral("特色")},
-                  0);
+    组合框_即时广播_声音类型 = PlaceList(panel, QStringLiteral("组合框_即时广播_声音类型"), 78, 9,
+                                         52, 20, ListOf(kVoiceTypeItems), 0);
     组合框_即时广播_发音人 =
         PlaceEditableList(panel, QStringLiteral("组合框_即时广播_发音人"), 138, 9, 105, 20);
     标签3 = PlaceLabel(panel, QStringLiteral("标签3"), 8, 32, 56, 24, QStringLiteral("背景音乐"));
-    组合框_即时广播_背景类型 =
-        PlaceList(panel, QStringLiteral("组合框_即时广播_背景类型"), 78, 35, 52, 20,
-                  {QStringLiteral("本地"), QStringLiteral("喜庆"), QStringLiteral("古韵"),
-                   QStringLiteral("欢乐"), QStringLiteral("浪漫"), QStringLiteral("童真"),
-                   QStringLiteral("清新"), QStringLiteral("大气"), QStringLiteral("柔和"),
-                   QStringLiteral("伤感")},
-                  0);
+    组合框_即时广播_背景类型 = PlaceList(panel, QStringLiteral("组合框_即时广播_背景类型"), 78, 35,
+                                         52, 20, ListOf(kBackgroundTypeItems), 0);
     组合框_即时广播_背景音乐 =
         PlaceEditableList(panel, QStringLiteral("组合框_即时广播_背景音乐"), 138, 35, 105, 20);
 
-    const QStringList speeds = {QStringLiteral("很慢"), QStringLiteral("慢"),
-                                QStringLiteral("正常"), QStringLiteral("快"),
-                                QStringLiteral("很快")};
-    const QStringList volumes = {QStringLiteral("很低"), QStringLiteral("低"),
-                                 QStringLiteral("正常"), QStringLiteral("高"),
-                                 QStringLiteral("很高")};
+    const QStringList speeds = ListOf(kSpeedItems);
+    const QStringList volumes = ListOf(kVolumeItems);
     标签4 = PlaceLabel(panel, QStringLiteral("标签4"), 260, 8, 28, 24, QStringLiteral("语速"));
     组合框_即时广播_语速 =
         PlaceList(panel, QStringLiteral("组合框_即时广播_语速"), 297, 10, 56, 20, speeds, 1);

@@ -8,11 +8,13 @@
 #include <iomanip>
 #include <iostream>
 #include <iterator>
+#include <span>
 #include <sstream>
 #include <utility>
 #include <variant>
 
 #include "app/command_line.h"
+#include "app/list_items.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
 #include "playback/level_settings.h"
@@ -30,13 +32,6 @@ namespace {
 
 using Action = SynthesizeCommandLine::Action;
 
-// The items of the window's lists, in list order.
-constexpr std::array<const char*, 5> kSpeedItems = {"很慢", "慢", "正常", "快", "很快"};
-constexpr std::array<const char*, 5> kVolumeItems = {"很低", "低", "正常", "高", "很高"};
-constexpr std::array<const char*, 5> kVoiceTypes = {"推荐", "中文", "方言", "外语", "特色"};
-constexpr std::array<const char*, 10> kBackgroundTypes = {"本地", "喜庆", "古韵", "欢乐", "浪漫",
-                                                          "童真", "清新", "大气", "柔和", "伤感"};
-
 // Most characters an unrepresentable-character report shows.
 constexpr std::size_t kReportedCharacters = 5;
 // Played after the clip's length before playback counts as finished: the sound server still
@@ -52,10 +47,13 @@ SynthesizeCommandLine Refused(std::string error) {
 
 struct ChoiceOption {
     const char* name;
-    const char* const* items;
-    std::size_t count;
+    std::span<const char8_t* const> items;
     int first;
 };
+
+std::string Utf8(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
 
 // One code point of UTF-8 at pos: its value and byte length, or -1 for a byte that starts no
 // valid sequence (length 1).
@@ -214,9 +212,9 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
     }
 }
 
-std::string CategoryCell(int number, const char* const* names, std::size_t count) {
-    const bool known = number >= 1 && static_cast<std::size_t>(number) <= count;
-    return std::to_string(number) + (known ? " " + AnsiTextToUtf8(names[number - 1]) : "");
+std::string CategoryCell(int number, std::span<const char8_t* const> names) {
+    const bool known = number >= 1 && static_cast<std::size_t>(number) <= names.size();
+    return std::to_string(number) + (known ? " " + Utf8(names[number - 1]) : "");
 }
 
 std::vector<int> Numbers(std::optional<int> only, int last) {
@@ -258,7 +256,7 @@ int ListCatalogue(const SynthesizeCommandLine& line, std::ostream& out, std::ost
         std::vector<std::vector<std::string>> rows = {{"ID", "VOICE TYPE", "NAME"}};
         for (const SpeakerRecord& record : speakers) {
             rows.push_back({AnsiTextToUtf8(record.id),
-                            CategoryCell(record.category, kVoiceTypes.data(), kVoiceTypes.size()),
+                            CategoryCell(record.category, kVoiceTypeItems),
                             AnsiTextToUtf8(record.name)});
         }
         PrintTable(out, rows);
@@ -272,10 +270,9 @@ int ListCatalogue(const SynthesizeCommandLine& line, std::ostream& out, std::ost
             FetchBackgrounds(Numbers(line.options.backgroundType, 10));
         std::vector<std::vector<std::string>> rows = {{"ID", "BACKGROUND TYPE", "NAME"}};
         for (const BackgroundRecord& record : tracks) {
-            rows.push_back(
-                {AnsiTextToUtf8(record.id),
-                 CategoryCell(record.category, kBackgroundTypes.data(), kBackgroundTypes.size()),
-                 AnsiTextToUtf8(record.name)});
+            rows.push_back({AnsiTextToUtf8(record.id),
+                            CategoryCell(record.category, kBackgroundTypeItems),
+                            AnsiTextToUtf8(record.name)});
         }
         PrintTable(out, rows);
         empty = empty || tracks.empty();
@@ -509,72 +506,62 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
 
 SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments) {
     const std::array<ChoiceOption, 6> choices = {{
-        {"--voice-type", kVoiceTypes.data(), kVoiceTypes.size(), 1},
-        {"--background-type", kBackgroundTypes.data(), kBackgroundTypes.size(), 1},
-        {"--speed", kSpeedItems.data(), kSpeedItems.size(), 0},
-        {"--pitch", kSpeedItems.data(), kSpeedItems.size(), 0},
-        {"--voice-volume", kVolumeItems.data(), kVolumeItems.size(), 0},
-        {"--background-volume", kVolumeItems.data(), kVolumeItems.size(), 0},
+        {"--voice-type", kVoiceTypeItems, 1},
+        {"--background-type", kBackgroundTypeItems, 1},
+        {"--speed", kSpeedItems, 0},
+        {"--pitch", kSpeedItems, 0},
+        {"--voice-volume", kVolumeItems, 0},
+        {"--background-volume", kVolumeItems, 0},
     }};
     SynthesizeCommandLine line;
     SynthesizeOptions& options = line.options;
     bool help = false;
     bool version = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        std::string name = argument;
-        std::optional<std::string> value;
-        if (const std::size_t equals = argument.find('=');
-            argument.starts_with("--") && equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
+    const auto findChoice = [&](const std::string& name) {
+        return std::ranges::find_if(choices, [&](const ChoiceOption& c) { return name == c.name; });
+    };
+    const auto flagOf = [&](const std::string& name) -> bool* {
+        return name == "--help" || name == "-h" ? &help
+               : name == "--version"            ? &version
+               : name == "--force"              ? &options.force
+               : name == "--play"               ? &options.play
+               : name == "--list-speakers"      ? &line.listSpeakers
+               : name == "--list-backgrounds"   ? &line.listBackgrounds
+                                                : nullptr;
+    };
+    const auto kind = [&](const std::string& name) {
+        if (flagOf(name) != nullptr) {
+            return OptionKind::Flag;
         }
-        bool* const flag = name == "--help" || name == "-h" ? &help
-                           : name == "--version"            ? &version
-                           : name == "--force"              ? &options.force
-                           : name == "--play"               ? &options.play
-                           : name == "--list-speakers"      ? &line.listSpeakers
-                           : name == "--list-backgrounds"   ? &line.listBackgrounds
-                                                            : nullptr;
-        if (flag != nullptr) {
-            if (value) {
-                return Refused("option " + name + " takes no value");
-            }
-            *flag = true;
-            continue;
-        }
-        const auto choice =
-            std::ranges::find_if(choices, [&](const ChoiceOption& c) { return name == c.name; });
-        const bool known = choice != choices.end() || IsServiceOption(name) || name == "--text" ||
-                           name == "--text-file" || name == "--output" || name == "--speaker" ||
-                           name == "--background";
-        if (!known) {
-            return Refused(argument.starts_with("-") ? "unknown option " + argument
-                                                     : "unexpected argument " + argument);
-        }
+        const bool valued = findChoice(name) != choices.end() || IsServiceOption(name) ||
+                            name == "--text" || name == "--text-file" || name == "--output" ||
+                            name == "--speaker" || name == "--background";
+        return valued ? OptionKind::Valued : OptionKind::Unknown;
+    };
+    const auto take = [&](const std::string& name,
+                          const std::optional<std::string>& value) -> std::string {
         if (!value) {
-            if (i + 1 == arguments.size()) {
-                return Refused("option " + name + " needs a value");
-            }
-            value = arguments[++i];
+            *flagOf(name) = true;
+            return {};
         }
+        const auto choice = findChoice(name);
         if (choice != choices.end()) {
             std::optional<int> picked;
-            for (std::size_t k = 0; k < choice->count && !picked; ++k) {
-                if (Utf8TextToAnsi(*value) == choice->items[k] ||
+            for (std::size_t k = 0; k < choice->items.size() && !picked; ++k) {
+                if (*value == Utf8(choice->items[k]) ||
                     *value == std::to_string(static_cast<int>(k) + choice->first)) {
                     picked = static_cast<int>(k) + choice->first;
                 }
             }
             if (!picked) {
                 std::string names;
-                for (std::size_t k = 0; k < choice->count; ++k) {
-                    names += " " + AnsiTextToUtf8(choice->items[k]);
+                for (const char8_t* item : choice->items) {
+                    names += " " + Utf8(item);
                 }
-                return Refused("bad " + name + " \"" + *value + "\": expected " +
-                               std::to_string(choice->first) + " to " +
-                               std::to_string(choice->first + static_cast<int>(choice->count) - 1) +
-                               " or one of" + names);
+                return "bad " + name + " \"" + *value + "\": expected " +
+                       std::to_string(choice->first) + " to " +
+                       std::to_string(choice->first + static_cast<int>(choice->items.size()) - 1) +
+                       " or one of" + names;
             }
             const int index = *picked;
             if (name == "--voice-type") {
@@ -592,11 +579,11 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
             }
         } else if (IsServiceOption(name)) {
             if (std::string error = ServiceOptionError(name, *value); !error.empty()) {
-                return Refused(std::move(error));
+                return error;
             }
             (name == "--service-origin" ? options.serviceOrigin : options.catalogueToken) = *value;
         } else if (value->empty()) {
-            return Refused("option " + name + " needs a non-empty value");
+            return "option " + name + " needs a non-empty value";
         } else if (name == "--text") {
             options.text = *value;
         } else if (name == "--text-file") {
@@ -608,6 +595,10 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
         } else {
             options.background = *value;
         }
+        return {};
+    };
+    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
+        return Refused(std::move(error));
     }
     if (help) {
         line.action = Action::ShowHelp;

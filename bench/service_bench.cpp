@@ -17,6 +17,7 @@
 #include "service/synthesis_job.h"
 #include "service/waiting.h"
 #include "tests/service/fake_service.h"
+#include "tests/service/job_parameters.h"
 #include "text/code_page.h"
 
 namespace {
@@ -55,14 +56,9 @@ void BM_FullJobAgainstLocalServer(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms / 100));
         waited += Clock::now() - start;
     });
-    const SynthesisParameters parameters{.content = Utf8TextToAnsi("你好，世界。"),
-                                         .readerId = speakers.front().id,
-                                         .backgroundPath = tracks.front().voxUrl,
-                                         .backgroundId = tracks.front().id,
-                                         .speed = "50",
-                                         .readerVolume = "10",
-                                         .backgroundVolume = "-5",
-                                         .pitch = "50"};
+    const SynthesisParameters parameters =
+        JobAtWindowLevels(Utf8TextToAnsi("你好，世界。"), speakers.front().id,
+                          tracks.front().voxUrl, tracks.front().id);
     double cpuSeconds = 0;
     int exchanges = 0;
     for (auto _ : state) {
@@ -103,14 +99,8 @@ void BM_FullJobAgainstScriptedService(benchmark::State& state) {
     };
     service.SetScript(script);
     SetWaitFunction([](int) {});
-    const SynthesisParameters parameters{.content = Utf8TextToAnsi("你好，世界。"),
-                                         .readerId = "3",
-                                         .backgroundPath = service.TrackUrl(),
-                                         .backgroundId = "7",
-                                         .speed = "50",
-                                         .readerVolume = "10",
-                                         .backgroundVolume = "-5",
-                                         .pitch = "50"};
+    const SynthesisParameters parameters =
+        JobAtWindowLevels(Utf8TextToAnsi("你好，世界。"), "3", service.TrackUrl(), "7");
     double cpuSeconds = 0;
     for (auto _ : state) {
         const double cpuStart = ThreadCpuSeconds();

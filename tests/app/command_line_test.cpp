@@ -21,6 +21,16 @@ struct ParseCase {
     std::string errorPart = {};  // a piece of the refusal message
 };
 
+// The arguments as typed, each quoted, with control characters escaped.
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    if (c.arguments.empty()) {
+        *os << "no arguments";
+    }
+    for (std::size_t i = 0; i < c.arguments.size(); ++i) {
+        *os << (i > 0 ? " " : "") << ::testing::PrintToString(c.arguments[i]);
+    }
+}
+
 class ParseCommandLineTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseCommandLineTest, ReadsTheArguments) {
@@ -91,6 +101,10 @@ struct OriginCase {
     bool accepted;
 };
 
+void PrintTo(const OriginCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.url) << (c.accepted ? " accepted" : " refused");
+}
+
 class ServiceOriginTest : public ::testing::TestWithParam<OriginCase> {};
 
 TEST_P(ServiceOriginTest, AcceptsSchemeHostAndPortOnly) {
@@ -135,17 +149,27 @@ ProgramRun RunDubdesk(const std::string& arguments) {
     return run;
 }
 
-TEST(DubdeskProgramTest, RefusesUnknownOptionWithStatusTwo) {
-    const ProgramRun run = RunDubdesk("--frobnicate");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.output.find("unknown option --frobnicate"), std::string::npos) << run.output;
+struct RefusedRun {
+    std::string arguments;
+    std::string message;  // a piece of what the program says
+};
+
+void PrintTo(const RefusedRun& c, std::ostream* os) {
+    *os << c.arguments;
 }
 
-TEST(DubdeskProgramTest, RefusesMalformedOriginWithStatusTwo) {
-    const ProgramRun run = RunDubdesk("--service-origin not-a-url");
+class ProgramRefusalTest : public ::testing::TestWithParam<RefusedRun> {};
+
+TEST_P(ProgramRefusalTest, ExitsWithStatusTwoAndSaysWhy) {
+    const ProgramRun run = RunDubdesk(GetParam().arguments);
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.output.find("malformed service origin"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(GetParam().message), std::string::npos) << run.output;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BadArguments, ProgramRefusalTest,
+    ::testing::Values(RefusedRun{"--frobnicate", "unknown option --frobnicate"},
+                      RefusedRun{"--service-origin not-a-url", "malformed service origin"}));
 
 TEST(DubdeskProgramTest, HelpNamesTheOptionsAndTheDefault) {
     const ProgramRun run = RunDubdesk("--help");

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "playback/audio_player.h"
+#include "tests/playback/player_fixture.h"
 #include "tests/playback/tone_mp3.h"
 
 extern char** environ;
@@ -158,17 +159,8 @@ double LoudForMs(const std::vector<std::int16_t>& samples, double shareOfFullSca
     return first < 0 ? 0.0 : static_cast<double>(last - first + 1) * 1000.0 / kRecordRate;
 }
 
-class AudioOutputTest : public ::testing::Test {
+class AudioOutputTest : public PlayerFixture {
   protected:
-    void SetUp() override {
-        CurrentPlaybackAlias.clear();
-        InstallMediaPlayer(&player_);
-    }
-    void TearDown() override {
-        InstallMediaPlayer(nullptr);
-        CurrentPlaybackAlias.clear();
-    }
-
     // Writes a tone of lengthMs whose last loudTailMs are louder (0.8 of full scale, 0.4 before)
     // and probes it as the Play command does.
     std::string PrepareClip(int lengthMs, int loudTailMs = 0) {
@@ -180,15 +172,16 @@ class AudioOutputTest : public ::testing::Test {
         CurrentPlaybackAlias = std::to_string(ProbeClipLength(path));
         return path;
     }
-
-    TempFolder folder_;
-    Mp3Player player_;
 };
 
 struct WholeClip {
     int lengthMs;
     int loudTailMs;
 };
+
+void PrintTo(const WholeClip& c, std::ostream* os) {
+    *os << c.lengthMs << " ms, loud for the last " << c.loudTailMs << " ms";
+}
 
 class WholeClipTest : public AudioOutputTest, public ::testing::WithParamInterface<WholeClip> {};
 

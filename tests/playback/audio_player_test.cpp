@@ -7,29 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/playback/player_fixture.h"
 #include "tests/playback/tone_mp3.h"
 
 namespace {
 
-class AudioPlayerTest : public ::testing::Test {
+class AudioPlayerTest : public PlayerFixture {
   protected:
-    void SetUp() override {
-        CurrentPlaybackAlias.clear();
-        InstallMediaPlayer(&player_);
-    }
-    void TearDown() override {
-        InstallMediaPlayer(nullptr);
-        CurrentPlaybackAlias.clear();
-    }
-
     // A clip of a tone lasting lengthMs at 16 kHz mono, in a file with blanks and Chinese in
     // its path.
     std::string WriteClip(const std::string& name, int lengthMs) {
         return folder_.Write(name, EncodeToneMp3(16000, 1, 16L * lengthMs)).string();
     }
-
-    TempFolder folder_;
-    Mp3Player player_;
 };
 
 struct ClipShape {

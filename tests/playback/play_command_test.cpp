@@ -310,6 +310,10 @@ struct ContentCase {
     bool synthesized;
 };
 
+void PrintTo(const ContentCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ContentTest : public ScriptedPlayTest, public testing::WithParamInterface<ContentCase> {};
 
 // Only a box without a single character ends the command before the dialog.
@@ -357,6 +361,10 @@ struct SaveNameCase {
     std::string written;
 };
 
+void PrintTo(const SaveNameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SaveNameTest : public ScriptedPlayTest, public testing::WithParamInterface<SaveNameCase> {};
 
 // One ".mp3" at the end, never two, whatever its letter case; blanks in the name keep the clip
@@ -390,6 +398,10 @@ struct ReplaceCase {
     bool replaced;  // else the old file stays byte for byte and nothing is synthesized
 };
 
+void PrintTo(const ReplaceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReplaceTest : public ScriptedPlayTest, public testing::WithParamInterface<ReplaceCase> {};
 
 TEST_P(ReplaceTest, ExistingFileIsReplacedOnlyOnceTheUserAgreed) {
@@ -422,6 +434,10 @@ struct FailureCase {
     const char* name;
     std::function<void(ServiceScript&)> spoil;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FailedJobTest : public ScriptedPlayTest, public testing::WithParamInterface<FailureCase> {};
 
@@ -518,6 +534,10 @@ struct SettingsCase {
     std::vector<std::string> expected{};  // pieces of the submit body
     bool trackRequested = false;
 };
+
+void PrintTo(const SettingsCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SettingsTest : public ScriptedPlayTest, public testing::WithParamInterface<SettingsCase> {
   protected:
@@ -692,6 +712,10 @@ TEST_F(ScriptedPlayTest, SecondPlayClosesTheFirstClipAsItsSynthesisStarts) {
 }
 
 enum class Goodbye { Close, Destroy };
+
+void PrintTo(Goodbye goodbye, std::ostream* os) {
+    *os << (goodbye == Goodbye::Close ? "closed" : "destroyed");
+}
 
 class WindowGoneTest : public ScriptedPlayTest, public testing::WithParamInterface<Goodbye> {};
 

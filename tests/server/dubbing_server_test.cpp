@@ -10,6 +10,7 @@
 
 #include "server/development_token.h"
 #include "tests/server/mp3_decoding.h"
+#include "tests/server/submit_body.h"
 
 namespace {
 
@@ -43,18 +44,6 @@ std::vector<std::string> Pieces(const std::string& list) {
 
 bool IsDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), ::isdigit);
-}
-
-std::string SubmitBody(const std::string& content, int readerId = 101, int readerVolume = 10,
-                       const std::string& bgId = "", const std::string& bgPath = "",
-                       int volume = -5) {
-    return "{\"bgVoxId\":\"" + bgId + "\",\"bgVoxPath\":\"" + bgPath +
-           "\",\"readerID\":" + std::to_string(readerId) +
-           ",\"duration\":\"\",\"isStatistics\":1,\"openId\":\"\",\"speed\":50,\"title\":\"\","
-           "\"ttsContent\":\"" +
-           content + "\",\"unionId\":\"\",\"volume\":" + std::to_string(volume) +
-           ",\"way\":2,\"readerVolume\":" + std::to_string(readerVolume) +
-           ",\"pitch\":50,\"bgVoxType\":1,\"ipAddress\":\"17.203.8.9\"}";
 }
 
 std::string PercentEncode(const std::string& text) {
@@ -456,9 +445,9 @@ TEST_F(DubbingServerTest, PauseMarkerAddsItsSecondToTheSpeech) {
 
 TEST_F(DubbingServerTest, LouderReaderVolumeGivesALouderFile) {
     const std::string text = PercentEncode("今天天气很好");
-    const double quiet = Rms(Dub(SubmitBody(text, 101, -5)).samples);
-    const double normal = Rms(Dub(SubmitBody(text, 101, 5)).samples);
-    const double loud = Rms(Dub(SubmitBody(text, 101, 15)).samples);
+    const double quiet = Rms(Dub(SubmitBody(text, {.readerVolume = "-5"})).samples);
+    const double normal = Rms(Dub(SubmitBody(text, {.readerVolume = "5"})).samples);
+    const double loud = Rms(Dub(SubmitBody(text, {.readerVolume = "15"})).samples);
     EXPECT_GT(quiet, 50);
     EXPECT_GT(normal, quiet * 1.5);
     EXPECT_GT(loud, normal * 1.5);
@@ -482,7 +471,8 @@ std::pair<size_t, size_t> LongestQuietStretch(const DecodedAudio& audio) {
 TEST_F(DubbingServerTest, BackgroundAtFullVolumeIsAudibleUnderTheVoice) {
     const std::string text = PercentEncode("你好[2秒]再见，欢迎光临");
     const DecodedAudio voice = Dub(SubmitBody(text));
-    const DecodedAudio mixed = Dub(SubmitBody(text, 101, 10, "401", Origin() + "/bgvox/401", 15));
+    const DecodedAudio mixed =
+        Dub(SubmitBody(text, {.bgId = "401", .bgPath = Origin() + "/bgvox/401", .volume = "15"}));
     // The engine's consonant noise varies from run to run, and with it where trimming stops.
     ASSERT_NEAR(mixed.Seconds(), voice.Seconds(), 0.1);
     // In the pause the voice alone is silent and the music plays.
@@ -499,8 +489,10 @@ TEST_F(DubbingServerTest, BackgroundAtFullVolumeIsAudibleUnderTheVoice) {
 TEST_F(DubbingServerTest, QuietBackgroundIsQuieterThanLoud) {
     const std::string text = PercentEncode("[2秒]");
     const std::string track = Origin() + "/bgvox/1101";
-    const double low = Rms(Dub(SubmitBody(text, 101, 10, "1101", track, -5)).samples);
-    const double high = Rms(Dub(SubmitBody(text, 101, 10, "1101", track, 15)).samples);
+    const double low =
+        Rms(Dub(SubmitBody(text, {.bgId = "1101", .bgPath = track, .volume = "-5"})).samples);
+    const double high =
+        Rms(Dub(SubmitBody(text, {.bgId = "1101", .bgPath = track, .volume = "15"})).samples);
     EXPECT_GT(low, 10);
     EXPECT_GT(high, low * 5);
 }
@@ -524,14 +516,6 @@ TEST_P(BadSubmitTest, GetsAnErrorWithoutSuccess) {
     EXPECT_EQ(job.serial, "");
     EXPECT_EQ(job.cookie, "");
     EXPECT_EQ(server_.AcceptedSubmits(), 0);
-}
-
-std::string Repeated(const std::string& piece, size_t times) {
-    std::string text;
-    for (size_t i = 0; i < times; ++i) {
-        text += piece;
-    }
-    return text;
 }
 
 INSTANTIATE_TEST_SUITE_P(

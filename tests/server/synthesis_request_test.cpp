@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/server/submit_body.h"
+
 namespace {
 
 using dubserver::ContentPiece;
@@ -9,20 +11,6 @@ using dubserver::kMaxContentCharacters;
 using dubserver::ParseSubmitBody;
 using dubserver::PercentDecode;
 using dubserver::SplitAtPauseMarkers;
-
-// The client's body template with its placeholders filled.
-std::string SubmitBody(const std::string& content, const std::string& readerId = "101",
-                       const std::string& bgId = "", const std::string& bgPath = "",
-                       const std::string& speed = "50", const std::string& volume = "-5",
-                       const std::string& readerVolume = "10", const std::string& pitch = "50") {
-    return "{\"bgVoxId\":\"" + bgId + "\",\"bgVoxPath\":\"" + bgPath +
-           "\",\"readerID\":" + readerId +
-           ",\"duration\":\"\",\"isStatistics\":1,\"openId\":\"\",\"speed\":" + speed +
-           ",\"title\":\"\",\"ttsContent\":\"" + content +
-           "\",\"unionId\":\"\",\"volume\":" + volume +
-           ",\"way\":2,\"readerVolume\":" + readerVolume + ",\"pitch\":" + pitch +
-           ",\"bgVoxType\":1,\"ipAddress\":\"17.203.8.9\"}";
-}
 
 struct DecodeCase {
     std::string encoded;
@@ -86,9 +74,14 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"[[1秒]", {{"[", 0}, {"", 1}}}, SplitCase{"", {}}));
 
 TEST(SubmitBody, ReadsTheClientsTemplate) {
-    const auto parsed =
-        ParseSubmitBody(SubmitBody("%E4%BD%A0%E5%A5%BD%5B1%E7%A7%92%5D", "102", "401",
-                                   "http://h/bgvox/401", "60", "15", "-5", "70"));
+    const auto parsed = ParseSubmitBody(
+        SubmitBody("%E4%BD%A0%E5%A5%BD%5B1%E7%A7%92%5D", {.readerId = "102",
+                                                          .bgId = "401",
+                                                          .bgPath = "http://h/bgvox/401",
+                                                          .speed = "60",
+                                                          .volume = "15",
+                                                          .readerVolume = "-5",
+                                                          .pitch = "70"}));
     ASSERT_TRUE(parsed.request.has_value()) << parsed.error;
     EXPECT_EQ(parsed.request->content, "你好[1秒]");
     EXPECT_EQ(parsed.request->readerId, 102);
@@ -112,7 +105,8 @@ void PrintTo(const BackgroundCase& c, std::ostream* os) {
 class SubmitBackgroundTest : public testing::TestWithParam<BackgroundCase> {};
 
 TEST_P(SubmitBackgroundTest, FindsTheTrack) {
-    const auto parsed = ParseSubmitBody(SubmitBody("a", "101", GetParam().id, GetParam().path));
+    const auto parsed =
+        ParseSubmitBody(SubmitBody("a", {.bgId = GetParam().id, .bgPath = GetParam().path}));
     ASSERT_TRUE(parsed.request.has_value());
     EXPECT_EQ(parsed.request->backgroundId, GetParam().expected);
 }
@@ -125,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SubmitBackgroundTest,
                                          BackgroundCase{"", "http://h/other/5", 0}));
 
 TEST(SubmitBody, FractionalAndNegativeNumbersAreRead) {
-    const auto parsed = ParseSubmitBody(SubmitBody("a", "-1", "", "", "39.99999999"));
+    const auto parsed =
+        ParseSubmitBody(SubmitBody("a", {.readerId = "-1", .speed = "39.99999999"}));
     ASSERT_TRUE(parsed.request.has_value());
     EXPECT_EQ(parsed.request->readerId, -1);
     EXPECT_DOUBLE_EQ(parsed.request->speed, 39.99999999);
@@ -160,21 +155,13 @@ TEST_P(RefusedSubmitTest, GivesAnError) {
     EXPECT_EQ(parsed.error, GetParam().error);
 }
 
-std::string Repeated(const std::string& piece, size_t times) {
-    std::string text;
-    for (size_t i = 0; i < times; ++i) {
-        text += piece;
-    }
-    return text;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedSubmitTest,
     testing::Values(RefusedCase{"empty body", "", "请求格式错误"},
                     RefusedCase{"not JSON", "not json", "请求格式错误"},
                     RefusedCase{"not an object", "[1,2]", "请求格式错误"},
                     // A value the client inserted without quoting breaks the document.
-                    RefusedCase{"bare word", SubmitBody("a", "abc"), "请求格式错误"},
+                    RefusedCase{"bare word", SubmitBody("a", {.readerId = "abc"}), "请求格式错误"},
                     RefusedCase{"cut short", SubmitBody("a").substr(0, 100), "请求格式错误"},
                     RefusedCase{"no text", SubmitBody(""), "合成内容不能为空"},
                     RefusedCase{"only blanks", SubmitBody("%20%0D%0A"), "合成内容不能为空"},

@@ -15,6 +15,7 @@
 #include "service/service_api.h"
 #include "service/synthesis_job.h"
 #include "service/waiting.h"
+#include "tests/service/job_parameters.h"
 #include "text/code_page.h"
 
 namespace {
@@ -93,15 +94,10 @@ TEST_F(SynthesisEndToEnd, JobYieldsDecodableSpeechOverBackgroundMusic) {
     ASSERT_GT(FetchBackgroundList(tracks, 2), 0);
 
     SynthesisOutcome outcome;
-    std::string mp3 = RunSynthesisJob({.content = Utf8TextToAnsi("你好，世界。[1秒]今天天气很好。"),
-                                       .readerId = speakers.front().id,
-                                       .backgroundPath = tracks.front().voxUrl,
-                                       .backgroundId = tracks.front().id,
-                                       .speed = "50",
-                                       .readerVolume = "10",
-                                       .backgroundVolume = "-5",
-                                       .pitch = "50"},
-                                      {.outcome = &outcome});
+    std::string mp3 = RunSynthesisJob(
+        JobAtWindowLevels(Utf8TextToAnsi("你好，世界。[1秒]今天天气很好。"), speakers.front().id,
+                          tracks.front().voxUrl, tracks.front().id),
+        {.outcome = &outcome});
 
     ASSERT_FALSE(mp3.empty()) << "gave up: " << static_cast<int>(outcome.gaveUp)
                               << ", result requests: " << outcome.resultRequests;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/service/fake_service.h"
+#include "tests/service/job_parameters.h"
 #include "tests/service/virtual_time.h"
 #include "text/code_page.h"
 
@@ -76,15 +77,10 @@ class SynthesisJob : public testing::Test {
 
     // The settings the window gives by default, with a background track chosen (UTF-8).
     SynthesisParameters DefaultWindowSettings() const {
-        return {.content = "你好 world",
-                .readerId = "3",
-                .backgroundPath = service_.TrackUrl(),
-                .backgroundId = "7",
-                .speed = "50",
-                .readerVolume = "10",
-                .backgroundVolume = "-5",
-                .pitch = "50",
-                .clientAddress = "10.0.0.1"};
+        SynthesisParameters parameters =
+            JobAtWindowLevels("你好 world", "3", service_.TrackUrl(), "7");
+        parameters.clientAddress = "10.0.0.1";
+        return parameters;
     }
 
     // Runs a job with these settings, converted to code page 936 as the window gives them.
