@@ -14,14 +14,14 @@
 #include <system_error>
 #include <thread>
 
-#include "app/catalogue_lists.h"
-#include "app/main_window.h"
+#include "app/play_command.h"
 #include "playback/audio_player.h"
-#include "playback/pause_markers.h"
-#include "playback/play_command.h"
 #include "service/catalogue.h"
 #include "service/catalogue_loader.h"
 #include "service/waiting.h"
+#include "window/catalogue_lists.h"
+#include "window/main_window.h"
+#include "window/pause_markers.h"
 
 namespace {
 

@@ -13,17 +13,19 @@
 #include <utility>
 #include <variant>
 
+#include "app/audio_file.h"
 #include "app/command_line.h"
-#include "app/list_items.h"
+#include "app/level_settings.h"
+#include "app/play_command.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
-#include "playback/level_settings.h"
-#include "playback/play_command.h"
 #include "service/catalogue.h"
 #include "service/service_api.h"
 #include "service/synthesis_job.h"
 #include "text/code_page.h"
 #include "text/text_scan.h"
+#include "text/utf8.h"
+#include "window/list_items.h"
 
 // Narrow literals here are GBK, like the texts of the window and the catalogue; everything that
 // reaches the terminal goes through AnsiTextToUtf8 first.
@@ -53,40 +55,6 @@ struct ChoiceOption {
 
 std::string Utf8(const char8_t* text) {
     return reinterpret_cast<const char*>(text);
-}
-
-// One code point of UTF-8 at pos: its value and byte length, or -1 for a byte that starts no
-// valid sequence (length 1).
-std::pair<long, std::size_t> NextCodePoint(const std::string& text, std::size_t pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    long value = 0;
-    long least = 0;
-    if (lead < 0x80) {
-        return {lead, 1};
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, least = 0x10000;
-    } else {
-        return {-1, 1};
-    }
-    if (pos + length > text.size()) {
-        return {-1, 1};
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            return {-1, 1};
-        }
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return {-1, 1};
-    }
-    return {value, length};
 }
 
 bool IsWide(long c) {
@@ -127,7 +95,7 @@ Unrepresentable FindUnrepresentable(const std::string& utf8) {
         return found;
     }
     for (std::size_t pos = 0; pos < utf8.size();) {
-        const auto [value, length] = NextCodePoint(utf8, pos);
+        const auto [value, length] = NextUtf8Character(utf8, pos);
         const std::string character = utf8.substr(pos, length);
         pos += length;
         if (character == "?" || Utf8TextToAnsi(character) != "?") {
@@ -360,11 +328,6 @@ std::string GiveUpReason(const SynthesisOutcome& outcome) {
             break;
     }
     return "the service gave no audio";
-}
-
-bool PathExists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
 int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream& out,
@@ -707,7 +670,7 @@ int RunSynthesizeCommand(const SynthesizeCommandLine& line, std::istream& in, st
 std::size_t DisplayWidth(const std::string& utf8) {
     std::size_t width = 0;
     for (std::size_t pos = 0; pos < utf8.size();) {
-        const auto [value, length] = NextCodePoint(utf8, pos);
+        const auto [value, length] = NextUtf8Character(utf8, pos);
         pos += length;
         width += IsZeroWidth(value) ? 0 : IsWide(value) ? 2 : 1;
     }

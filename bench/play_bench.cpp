@@ -20,10 +20,10 @@
 #include <optional>
 #include <string>
 
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
-#include "playback/play_command.h"
+#include "app/play_command.h"
 #include "service/service_api.h"
 #include "service/waiting.h"
 

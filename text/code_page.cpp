@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "text/utf8.h"
+
 namespace {
 
 class IconvHandle {
@@ -194,20 +196,8 @@ std::string ConvertAroundAscii(const std::string& to, const std::string& from,
 // The UTF-8 character at the start of rest as the two-step conversion by way of UTF-16 sees
 // it: its length when UTF-16 can hold it, otherwise 1 (a bad byte).
 size_t Utf8CharacterOrBadByte(std::string_view rest) {
-    const unsigned lead = static_cast<unsigned char>(rest[0]);
-    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (length == 1 || rest.size() < length)
-        return 1;
-    const iconv_t cd = Descriptor(kCharsetUtf16, kCharsetUtf8);
-    if (cd == kNoDescriptor)
-        return 1;
-    char* in = const_cast<char*>(rest.data());
-    size_t inLeft = length;
-    char units[8];
-    char* out = units;
-    size_t outLeft = sizeof units;
-    const size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
-    return rc != static_cast<size_t>(-1) && inLeft == 0 ? length : 1;
+    const Utf8Character character = NextUtf8Character(rest, 0);
+    return character.value < 0 ? 1 : character.length;
 }
 
 // UTF-8 straight to code page 936. A bad byte and a character the code page cannot hold each

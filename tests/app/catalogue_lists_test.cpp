@@ -1,7 +1,7 @@
 // The catalogue loader thread started by the window's created event, the speaker and track
 // lists it fills, the type-list refills and shutdown while the loader is still at work. These
 // run under ThreadSanitizer too.
-#include "app/catalogue_lists.h"
+#include "window/catalogue_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,11 @@
 #include <map>
 #include <mutex>
 
-#include "app/main_window.h"
 #include "app/startup.h"
 #include "service/catalogue.h"
 #include "service/service_api.h"
 #include "tests/support/recording_server.h"
+#include "window/main_window.h"
 
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

@@ -1,6 +1,6 @@
 // Pause markers through the window as the user works it: the insert-pause button, the opened
 // pause-time list, the entry picked in it, and the content box afterwards.
-#include "playback/pause_markers.h"
+#include "window/pause_markers.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 namespace {
 

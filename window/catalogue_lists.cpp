@@ -1,8 +1,8 @@
-#include "app/catalogue_lists.h"
+#include "window/catalogue_lists.h"
 
-#include "app/main_window.h"
 #include "service/catalogue.h"
 #include "text/text_scan.h"
+#include "window/main_window.h"
 
 void FillSpeakerList(MainWindow& window, int category) {
     QComboBox* list = window.组合框_即时广播_发音人;

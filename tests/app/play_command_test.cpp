@@ -3,7 +3,7 @@
 // instead of waited, the player a real one whose calls are logged. No sound server is reachable,
 // so playing fails quietly and no test makes noise.
 
-#include "playback/play_command.h"
+#include "app/play_command.h"
 
 #include <gtest/gtest.h>
 #include <mpg123.h>
@@ -30,7 +30,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
 #include "server/dubbing_server.h"
@@ -40,6 +39,7 @@
 #include "tests/playback/tone_mp3.h"
 #include "tests/service/fake_service.h"
 #include "text/code_page.h"
+#include "window/main_window.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The main window: every control by name, place and initial state, and the window operations
 // the rest of the client relies on. Narrow literals here are GBK, as the operations take them.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include <gtest/gtest.h>
 

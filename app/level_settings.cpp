@@ -1,4 +1,4 @@
-#include "playback/level_settings.h"
+#include "app/level_settings.h"
 
 #include "text/text_scan.h"
 

@@ -1,9 +1,9 @@
-#include "playback/pause_markers.h"
+#include "window/pause_markers.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
 
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 void ConnectPauseMarkers(MainWindow& window) {
     QObject::connect(&window, &MainWindow::insertPauseClicked, &window,

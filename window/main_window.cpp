@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <span>
 
-#include "app/list_items.h"
 #include "text/code_page.h"
+#include "window/list_items.h"
 
 namespace {
 

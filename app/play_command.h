@@ -27,16 +27,6 @@ void SynthesizeAndPlay(MainWindow& window, const std::string& path);
 // when there is none.
 int FindBackgroundRecord(const std::string& id);
 
-// The file the audio goes to for a name chosen in the save dialog: the name itself when it ends
-// in ".mp3" (any letter case), else the name with ".mp3" appended.
-std::string Mp3PathFor(const std::string& chosen);
-
-// Makes bytes the whole content of the file at path, or leaves the file as it was: they go to a
-// temporary file in the same folder that replaces the file only once it is complete and on
-// disk. A replaced file keeps its permissions; a new one gets those the umask allows. False
-// when anything failed.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
-
 // Asked before the audio replaces an existing file whose name the save dialog did not confirm
 // (the suffix was appended after it): true to replace. The real one is a message box.
 using ReplaceQuestion = std::function<bool(MainWindow& window, const std::string& path)>;
