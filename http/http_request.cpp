@@ -82,9 +82,14 @@ std::string PerformHttpRequest(const HttpRequestOptions& options) {
         created = CreateHttpRequestObject();
         request = created.get();
         if (request == nullptr) {
+            if (options.error != nullptr) {
+                *options.error = {.kind = HttpError::Kind::CreateFailed,
+                                  .message = "no request object could be made"};
+            }
             return {};
         }
     }
+    request->SetBodyLimit(options.bodyLimit.value_or(kDefaultBodyLimit));
 
     int timeoutSeconds = options.timeoutSeconds.value_or(0);
     if (timeoutSeconds != -1) {
@@ -152,10 +157,24 @@ std::string PerformHttpRequest(const HttpRequestOptions& options) {
         }
     }
 
-    std::string byteBody = options.byteBody.value_or("");
-    request->Send(!byteBody.empty() ? byteBody : options.textBody.value_or(""));
+    const std::string byteBody = options.byteBody.value_or("");
+    const std::string& sent = !byteBody.empty() ? byteBody : options.textBody.value_or("");
+    // The caller's abort flag goes along to wherever the runner performs the exchange.
+    const std::atomic<bool>* abort = CurrentHttpAbortFlag();
+    RunHttpExchange([&] {
+        if (abort != nullptr) {
+            const HttpAbortGuard guard(*abort);
+            request->Send(sent);
+        } else {
+            request->Send(sent);
+        }
+    });
+    if (options.error != nullptr) {
+        *options.error = request->Error();
+    }
 
-    std::string body = request->ResponseBody();
+    // A body of our own is handed over, not copied: a download may be large.
+    std::string body = created ? request->TakeResponseBody() : request->ResponseBody();
     std::string responseHeaders = request->GetAllResponseHeaders();
     if (options.responseHeaders != nullptr) {
         *options.responseHeaders = responseHeaders;

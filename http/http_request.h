@@ -33,7 +33,13 @@ struct HttpRequestOptions {
     std::optional<bool> mergeCookies{};
     std::optional<bool> completeHeaders{};
     std::optional<bool> normalizeHeaders{};
+    // Out: why the exchange failed (kind None when it completed, whatever the status).
+    HttpError* error = nullptr;
+    // The most body bytes accepted; absent: kDefaultBodyLimit. Reading stops at the limit and
+    // the exchange fails as TooLarge.
+    std::optional<std::size_t> bodyLimit{};
 };
 
-// Returns the response body; empty on any failure. Never throws.
+// Returns the response body; empty on any failure. Never throws. The transfer itself runs
+// through the calling thread's exchange runner (RunHttpExchange).
 std::string PerformHttpRequest(const HttpRequestOptions& options);

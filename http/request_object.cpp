@@ -22,13 +22,24 @@ long long MonotonicMs() {
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 thread_local const std::atomic<bool>* currentAbortFlag = nullptr;
+thread_local HttpExchangeRunner currentRunner;
+
+// More header text than any real answer carries.
+constexpr std::size_t kHeaderLimit = std::size_t{1} << 20;
+
+// How often a transfer looks at the abort flag while the network is quiet.
+constexpr int kAbortCheckMs = 25;
 
 void InitialiseCurlOnce() {
     [[maybe_unused]] static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -50,6 +61,36 @@ void Append(HeaderList& list, const std::string& line) {
     }
 }
 
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+HttpError::Kind KindOf(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return HttpError::Kind::NameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return HttpError::Kind::Refused;
+        case CURLE_OPERATION_TIMEDOUT:
+            return HttpError::Kind::TimedOut;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CRL_BADFILE:
+            return HttpError::Kind::TlsRefused;
+        case CURLE_FILESIZE_EXCEEDED:
+            return HttpError::Kind::TooLarge;
+        default:
+            return HttpError::Kind::Other;
+    }
+}
+
 std::mutex factoryMutex;
 HttpRequestObjectFactory factory;
 
@@ -57,6 +98,10 @@ HttpRequestObjectFactory factory;
 
 struct HttpRequestObject::Impl {
     EasyHandle handle{curl_easy_init()};
+    // Driven by hand so that the abort flag is seen within kAbortCheckMs; it also holds the
+    // connection cache, so connections outlive each exchange.
+    MultiHandle multi{curl_multi_init()};
+    char errorText[CURL_ERROR_SIZE] = {};
 
     // The object's own limits until SetTimeouts: resolution unlimited, 60 s to connect, 30 s of
     // silence while sending or receiving. Zero or less means no limit.
@@ -66,6 +111,7 @@ struct HttpRequestObject::Impl {
     int receiveMs = 30000;
     std::string proxy;
     bool followRedirects = true;
+    std::size_t bodyLimit = kDefaultBodyLimit;
 
     std::string method = "GET";
     std::string url;
@@ -76,13 +122,19 @@ struct HttpRequestObject::Impl {
     std::string body;
     std::string allHeaders;
     int status = 0;
+    HttpError error;
 
-    // Per transfer: stall detection and the caller's abort flag.
+    // Per transfer: stall and rate detection, the caller's abort flag, and why a callback
+    // stopped the transfer.
     const std::atomic<bool>* abortFlag = nullptr;
     bool connected = false;
     long long lastProgressMs = 0;
     curl_off_t lastUploaded = 0;
     curl_off_t lastDownloaded = 0;
+    long long rateWindowStartMs = 0;  // 0 until the first byte of the answer
+    long long rateWindowBytes = 0;
+    std::size_t headerBytes = 0;
+    HttpError::Kind stoppedBy = HttpError::Kind::None;
 
     void ClearResponse() {
         headerLines.clear();
@@ -91,8 +143,11 @@ struct HttpRequestObject::Impl {
         status = 0;
     }
 
+    bool Aborted() const { return abortFlag != nullptr && abortFlag->load(); }
     bool Perform();
-    bool Stalled(curl_off_t uploadTotal, curl_off_t uploaded, curl_off_t downloaded);
+    CURLcode Drive();
+    void Received(std::size_t bytes);
+    HttpError::Kind Stalled(curl_off_t uploadTotal, curl_off_t uploaded, curl_off_t downloaded);
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user);
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
@@ -102,8 +157,22 @@ struct HttpRequestObject::Impl {
 };
 
 size_t HttpRequestObject::Impl::OnBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+    auto* impl = static_cast<Impl*>(user);
+    const size_t bytes = size * count;
+    if (bytes > impl->bodyLimit - impl->body.size()) {
+        impl->stoppedBy = HttpError::Kind::TooLarge;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    impl->body.append(data, bytes);
+    impl->Received(bytes);
+    return bytes;
+}
+
+void HttpRequestObject::Impl::Received(std::size_t bytes) {
+    if (rateWindowStartMs == 0) {
+        rateWindowStartMs = MonotonicMs();
+    }
+    rateWindowBytes += static_cast<long long>(bytes);
 }
 
 size_t HttpRequestObject::Impl::OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -116,10 +185,18 @@ size_t HttpRequestObject::Impl::OnHeader(char* data, size_t size, size_t count, 
     // answer); only the final one's headers are kept.
     if (line.rfind("HTTP/", 0) == 0) {
         impl->headerLines.clear();
+        impl->headerBytes = 0;
     } else if (!line.empty()) {
+        impl->headerBytes += line.size();
+        // A header section without end would otherwise take memory without limit.
+        if (impl->headerBytes > kHeaderLimit) {
+            impl->stoppedBy = HttpError::Kind::TooLarge;
+            return 0;
+        }
         impl->headerLines.push_back(std::move(line));
     }
     impl->lastProgressMs = MonotonicMs();
+    impl->Received(size * count);
     return size * count;
 }
 
@@ -133,27 +210,68 @@ int HttpRequestObject::Impl::OnPrerequest(void* user, char*, char*, int, int) {
 int HttpRequestObject::Impl::OnProgress(void* user, curl_off_t, curl_off_t downloaded,
                                         curl_off_t uploadTotal, curl_off_t uploaded) {
     auto* impl = static_cast<Impl*>(user);
-    if (impl->abortFlag != nullptr && impl->abortFlag->load()) {
-        return 1;
-    }
-    return impl->Stalled(uploadTotal, uploaded, downloaded) ? 1 : 0;
+    impl->stoppedBy = impl->Aborted() ? HttpError::Kind::Aborted
+                                      : impl->Stalled(uploadTotal, uploaded, downloaded);
+    return impl->stoppedBy == HttpError::Kind::None ? 0 : 1;
 }
 
-bool HttpRequestObject::Impl::Stalled(curl_off_t uploadTotal, curl_off_t uploaded,
-                                      curl_off_t downloaded) {
+HttpError::Kind HttpRequestObject::Impl::Stalled(curl_off_t uploadTotal, curl_off_t uploaded,
+                                                 curl_off_t downloaded) {
     // Name resolution and connection are bounded by the connect timeout.
     if (!connected) {
-        return false;
+        return HttpError::Kind::None;
     }
     long long nowMs = MonotonicMs();
+    // Once the answer has begun, each receive-limit's worth of time must bring the minimum
+    // rate's worth of bytes, or the exchange is a trickle that would never end.
+    if (rateWindowStartMs != 0 && receiveMs > 0 && nowMs - rateWindowStartMs >= receiveMs) {
+        if (rateWindowBytes * 1000 < kMinimumBytesPerSecond * receiveMs) {
+            return HttpError::Kind::TooSlow;
+        }
+        rateWindowStartMs = nowMs;
+        rateWindowBytes = 0;
+    }
     if (uploaded != lastUploaded || downloaded != lastDownloaded) {
         lastUploaded = uploaded;
         lastDownloaded = downloaded;
         lastProgressMs = nowMs;
-        return false;
+        return HttpError::Kind::None;
     }
     int limitMs = uploaded < uploadTotal ? sendMs : receiveMs;
-    return limitMs > 0 && nowMs - lastProgressMs >= limitMs;
+    return limitMs > 0 && nowMs - lastProgressMs >= limitMs ? HttpError::Kind::TimedOut
+                                                            : HttpError::Kind::None;
+}
+
+// Runs the transfer to its end, looking at the abort flag between rounds.
+CURLcode HttpRequestObject::Impl::Drive() {
+    CURL* curl = handle.get();
+    if (curl_multi_add_handle(multi.get(), curl) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    for (bool done = false; !done;) {
+        if (Aborted()) {
+            stoppedBy = HttpError::Kind::Aborted;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            break;
+        }
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (!done && curl_multi_poll(multi.get(), nullptr, 0, kAbortCheckMs, nullptr) != CURLM_OK) {
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), curl);
+    return result;
 }
 
 bool HttpRequestObject::Impl::Perform() {
@@ -173,9 +291,15 @@ bool HttpRequestObject::Impl::Perform() {
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    errorText[0] = '\0';
+    // A declared length above the limit is refused before any of the body is read.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
 
-    // curl resolves and connects in one phase, so their limits add up (0: curl's own limit).
-    long connectLimitMs = static_cast<long>(std::max(resolveMs, 0)) + std::max(connectMs, 0);
+    // curl's connect limit covers resolving, connecting and the TLS handshake in one phase;
+    // adding the two limits would double the wait, so the larger one bounds the phase (0:
+    // curl's own limit).
+    long connectLimitMs = static_cast<long>(std::max({resolveMs, connectMs, 0}));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs);
 
     if (method == "HEAD") {
@@ -226,7 +350,7 @@ bool HttpRequestObject::Impl::Perform() {
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
 
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, OnPrerequest);
@@ -239,7 +363,18 @@ bool HttpRequestObject::Impl::Perform() {
     lastUploaded = 0;
     lastDownloaded = 0;
     lastProgressMs = MonotonicMs();
-    if (curl_easy_perform(curl) != CURLE_OK) {
+    rateWindowStartMs = 0;
+    rateWindowBytes = 0;
+    headerBytes = 0;
+    stoppedBy = HttpError::Kind::None;
+    const CURLcode result = multi ? Drive() : CURLE_FAILED_INIT;
+    if (result != CURLE_OK) {
+        const bool stoppedHere =
+            stoppedBy != HttpError::Kind::None &&
+            (result == CURLE_ABORTED_BY_CALLBACK || result == CURLE_WRITE_ERROR);
+        error.kind = stoppedHere ? stoppedBy : KindOf(result);
+        error.transportCode = static_cast<int>(result);
+        error.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
         return false;
     }
     long code = 0;
@@ -275,18 +410,30 @@ void HttpRequestObject::SetFollowRedirects(bool follow) {
     impl_->followRedirects = follow;
 }
 
+void HttpRequestObject::SetBodyLimit(std::size_t bytes) {
+    impl_->bodyLimit = bytes == 0 ? kDefaultBodyLimit : bytes;
+}
+
 void HttpRequestObject::SetRequestHeader(const std::string& name, const std::string& value) {
-    if (!name.empty()) {
+    if (!name.empty() && !HasLineBreak(name) && !HasLineBreak(value)) {
         impl_->requestHeaders.emplace_back(name, value);
     }
 }
 
 void HttpRequestObject::Send(const std::string& body) {
     impl_->ClearResponse();
+    impl_->error = {};
     impl_->requestBody = body;
     impl_->abortFlag = currentAbortFlag;
-    bool aborted = impl_->abortFlag != nullptr && impl_->abortFlag->load();
-    if (aborted || !impl_->handle || !impl_->Perform()) {
+    if (impl_->Aborted()) {
+        impl_->error = {.kind = HttpError::Kind::Aborted, .message = "aborted before sending"};
+        return;
+    }
+    if (!impl_->handle) {
+        impl_->error = {.kind = HttpError::Kind::CreateFailed, .message = "no transfer handle"};
+        return;
+    }
+    if (!impl_->Perform()) {
         impl_->ClearResponse();
         return;
     }
@@ -303,8 +450,16 @@ const std::string& HttpRequestObject::GetAllResponseHeaders() const {
     return impl_->allHeaders;
 }
 
+std::string HttpRequestObject::TakeResponseBody() {
+    return std::exchange(impl_->body, std::string());
+}
+
 int HttpRequestObject::Status() const {
     return impl_->status;
+}
+
+const HttpError& HttpRequestObject::Error() const {
+    return impl_->error;
 }
 
 void SetHttpRequestObjectFactory(HttpRequestObjectFactory replacement) {
@@ -327,4 +482,20 @@ HttpAbortGuard::HttpAbortGuard(const std::atomic<bool>& abort) : previous_(curre
 
 HttpAbortGuard::~HttpAbortGuard() {
     currentAbortFlag = previous_;
+}
+
+const std::atomic<bool>* CurrentHttpAbortFlag() {
+    return currentAbortFlag;
+}
+
+void SetHttpExchangeRunner(HttpExchangeRunner runner) {
+    currentRunner = std::move(runner);
+}
+
+void RunHttpExchange(const std::function<void()>& exchange) {
+    if (currentRunner) {
+        currentRunner(exchange);
+    } else {
+        exchange();
+    }
 }
