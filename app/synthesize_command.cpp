@@ -1,31 +1,26 @@
 #include "app/synthesize_command.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <iterator>
-#include <span>
 #include <sstream>
 #include <utility>
-#include <variant>
 
 #include "app/audio_file.h"
+#include "app/catalogue_choice.h"
 #include "app/command_line.h"
 #include "app/level_settings.h"
-#include "app/play_command.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
-#include "service/catalogue.h"
 #include "service/service_api.h"
 #include "service/synthesis_job.h"
 #include "text/code_page.h"
 #include "text/text_scan.h"
 #include "text/utf8.h"
-#include "window/list_items.h"
 
 // Narrow literals here are GBK, like the texts of the window and the catalogue; everything that
 // reaches the terminal goes through AnsiTextToUtf8 first.
@@ -39,46 +34,6 @@ constexpr std::size_t kReportedCharacters = 5;
 // Played after the clip's length before playback counts as finished: the sound server still
 // holds the tail when the player has handed over the last sample.
 constexpr int kPlaybackTailMs = 500;
-
-SynthesizeCommandLine Refused(std::string error) {
-    SynthesizeCommandLine refused;
-    refused.action = Action::Refuse;
-    refused.error = std::move(error);
-    return refused;
-}
-
-struct ChoiceOption {
-    const char* name;
-    std::span<const char8_t* const> items;
-    int first;
-};
-
-std::string Utf8(const char8_t* text) {
-    return reinterpret_cast<const char*>(text);
-}
-
-bool IsWide(long c) {
-    static constexpr std::array<std::pair<long, long>, 14> kWide = {{{0x1100, 0x115F},
-                                                                     {0x2E80, 0x303E},
-                                                                     {0x3041, 0x33FF},
-                                                                     {0x3400, 0x4DBF},
-                                                                     {0x4E00, 0x9FFF},
-                                                                     {0xA000, 0xA4CF},
-                                                                     {0xAC00, 0xD7A3},
-                                                                     {0xF900, 0xFAFF},
-                                                                     {0xFE30, 0xFE4F},
-                                                                     {0xFF00, 0xFF60},
-                                                                     {0xFFE0, 0xFFE6},
-                                                                     {0x1F300, 0x1F64F},
-                                                                     {0x1F900, 0x1F9FF},
-                                                                     {0x20000, 0x3FFFD}}};
-    return std::any_of(kWide.begin(), kWide.end(),
-                       [c](const auto& range) { return c >= range.first && c <= range.second; });
-}
-
-bool IsZeroWidth(long c) {
-    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F) || c == 0xFE0F;
-}
 
 // Characters of the UTF-8 text that code page 936 cannot hold, each shown with its code point,
 // and how many there are in all.
@@ -158,158 +113,24 @@ std::optional<std::string> ReadText(const SynthesizeOptions& options, std::istre
     return AsContent(std::move(text), true);
 }
 
-std::string Pad(const std::string& utf8, std::size_t width) {
-    return utf8 + std::string(width - std::min(width, DisplayWidth(utf8)), ' ');
-}
-
-// Rows of UTF-8 cells; every column but the last is padded to its widest cell.
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-    std::vector<std::size_t> widths;
-    for (const auto& row : rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
-        }
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += i + 1 < row.size() ? Pad(row[i], widths[i]) + "  " : row[i];
-        }
-        out << line << "\n";
-    }
-}
-
-std::string CategoryCell(int number, std::span<const char8_t* const> names) {
-    const bool known = number >= 1 && static_cast<std::size_t>(number) <= names.size();
-    return std::to_string(number) + (known ? " " + Utf8(names[number - 1]) : "");
-}
-
-std::vector<int> Numbers(std::optional<int> only, int last) {
-    if (only) {
-        return {*only};
-    }
-    std::vector<int> all;
-    for (int i = 1; i <= last; ++i) {
-        all.push_back(i);
-    }
-    return all;
-}
-
-std::vector<SpeakerRecord> FetchSpeakers(const std::vector<int>& categories) {
-    std::vector<SpeakerRecord> all;
-    for (const int category : categories) {
-        std::vector<SpeakerRecord> records;
-        FetchSpeakerCategory(records, category);
-        all.insert(all.end(), records.begin(), records.end());
-    }
-    return all;
-}
-
-std::vector<BackgroundRecord> FetchBackgrounds(const std::vector<int>& lists) {
-    std::vector<BackgroundRecord> all;
-    for (const int list : lists) {
-        std::vector<BackgroundRecord> records;
-        FetchBackgroundList(records, list);
-        all.insert(all.end(), records.begin(), records.end());
-    }
-    return all;
-}
-
-int ListCatalogue(const SynthesizeCommandLine& line, std::ostream& out, std::ostream& err) {
-    bool empty = false;
+// The tables asked for, one after the other; 1 when the service listed nothing for one of them.
+int ListCatalogues(const SynthesizeCommandLine& line, std::ostream& out, std::ostream& err) {
+    bool listedAll = true;
     if (line.listSpeakers) {
-        const std::vector<SpeakerRecord> speakers =
-            FetchSpeakers(Numbers(line.options.voiceType, 5));
-        std::vector<std::vector<std::string>> rows = {{"ID", "VOICE TYPE", "NAME"}};
-        for (const SpeakerRecord& record : speakers) {
-            rows.push_back({AnsiTextToUtf8(record.id),
-                            CategoryCell(record.category, kVoiceTypeItems),
-                            AnsiTextToUtf8(record.name)});
-        }
-        PrintTable(out, rows);
-        empty = empty || speakers.empty();
+        listedAll = PrintCatalogue(out, kSpeakerKind, line.options.voiceType) && listedAll;
     }
     if (line.listBackgrounds) {
         if (line.listSpeakers) {
             out << "\n";
         }
-        const std::vector<BackgroundRecord> tracks =
-            FetchBackgrounds(Numbers(line.options.backgroundType, 10));
-        std::vector<std::vector<std::string>> rows = {{"ID", "BACKGROUND TYPE", "NAME"}};
-        for (const BackgroundRecord& record : tracks) {
-            rows.push_back({AnsiTextToUtf8(record.id),
-                            CategoryCell(record.category, kBackgroundTypeItems),
-                            AnsiTextToUtf8(record.name)});
-        }
-        PrintTable(out, rows);
-        empty = empty || tracks.empty();
+        listedAll = PrintCatalogue(out, kBackgroundKind, line.options.backgroundType) && listedAll;
     }
-    if (empty) {
+    if (!listedAll) {
         err << "dubdesk synthesize: the service at " << ServiceOrigin()
             << " listed nothing (is it running?)\n";
         return 1;
     }
     return 0;
-}
-
-// What the exit status and message are when a record cannot be had.
-struct Failure {
-    int status = 0;
-    std::string message;
-};
-
-template <typename Record>
-const Record* FindById(const std::vector<Record>& records, const std::string& id) {
-    const auto it = std::ranges::find(records, id, &Record::id);
-    return it == records.end() ? nullptr : &*it;
-}
-
-std::variant<SpeakerRecord, Failure> ChooseSpeaker(const SynthesizeOptions& options) {
-    if (!options.speaker) {
-        const int category = options.voiceType.value_or(1);
-        const std::vector<SpeakerRecord> speakers = FetchSpeakers({category});
-        if (speakers.empty()) {
-            return Failure{1, "the service at " + ServiceOrigin() +
-                                  " listed no speakers of voice type " + std::to_string(category) +
-                                  " (is it running?)"};
-        }
-        return speakers.front();
-    }
-    const std::vector<SpeakerRecord> speakers = FetchSpeakers(Numbers(options.voiceType, 5));
-    if (const SpeakerRecord* found = FindById(speakers, Utf8TextToAnsi(*options.speaker))) {
-        return *found;
-    }
-    if (speakers.empty()) {
-        return Failure{
-            1, "the service at " + ServiceOrigin() + " listed no speakers (is it running?)"};
-    }
-    return Failure{2,
-                   "unknown speaker \"" + *options.speaker + "\"" +
-                       (options.voiceType ? " in voice type " + std::to_string(*options.voiceType)
-                                          : std::string()) +
-                       "; 'dubdesk synthesize --list-speakers' shows the valid ones"};
-}
-
-std::variant<std::optional<BackgroundRecord>, Failure> ChooseBackground(
-    const SynthesizeOptions& options) {
-    if (!options.background) {
-        return std::optional<BackgroundRecord>();
-    }
-    const std::vector<BackgroundRecord> tracks =
-        FetchBackgrounds(Numbers(options.backgroundType, 10));
-    if (const BackgroundRecord* found = FindById(tracks, Utf8TextToAnsi(*options.background))) {
-        return std::optional<BackgroundRecord>(*found);
-    }
-    if (tracks.empty()) {
-        return Failure{1, "the service at " + ServiceOrigin() +
-                              " listed no background tracks (is it running?)"};
-    }
-    return Failure{2, "unknown background track \"" + *options.background + "\"" +
-                          (options.backgroundType
-                               ? " in background type " + std::to_string(*options.backgroundType)
-                               : std::string()) +
-                          "; 'dubdesk synthesize --list-backgrounds' shows the valid ones"};
 }
 
 std::string GiveUpReason(const SynthesisOutcome& outcome) {
@@ -364,19 +185,20 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
         err << (unrepresentable.count > unrepresentable.first.size() ? " ...\n" : "\n");
     }
 
-    const auto speaker = ChooseSpeaker(options);
-    if (const Failure* failure = std::get_if<Failure>(&speaker)) {
-        err << "dubdesk synthesize: " << failure->message << "\n";
-        return failure->status;
+    const CatalogueChoice<SpeakerRecord> speaker =
+        ChooseFromCatalogue(kSpeakerKind, options.speaker, options.voiceType);
+    if (speaker.status != 0) {
+        err << "dubdesk synthesize: " << speaker.error << "\n";
+        return speaker.status;
     }
-    const auto background = ChooseBackground(options);
-    if (const Failure* failure = std::get_if<Failure>(&background)) {
-        err << "dubdesk synthesize: " << failure->message << "\n";
-        return failure->status;
+    const CatalogueChoice<BackgroundRecord> background =
+        ChooseFromCatalogue(kBackgroundKind, options.background, options.backgroundType);
+    if (background.status != 0) {
+        err << "dubdesk synthesize: " << background.error << "\n";
+        return background.status;
     }
-    const SpeakerRecord& reader = std::get<SpeakerRecord>(speaker);
-    const std::optional<BackgroundRecord>& track =
-        std::get<std::optional<BackgroundRecord>>(background);
+    const SpeakerRecord& reader = *speaker.record;
+    const std::optional<BackgroundRecord>& track = background.record;
 
     SynthesisParameters parameters{
         .content = Utf8TextToAnsi(*text),
@@ -467,180 +289,6 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
 
 }  // namespace
 
-SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments) {
-    const std::array<ChoiceOption, 6> choices = {{
-        {"--voice-type", kVoiceTypeItems, 1},
-        {"--background-type", kBackgroundTypeItems, 1},
-        {"--speed", kSpeedItems, 0},
-        {"--pitch", kSpeedItems, 0},
-        {"--voice-volume", kVolumeItems, 0},
-        {"--background-volume", kVolumeItems, 0},
-    }};
-    SynthesizeCommandLine line;
-    SynthesizeOptions& options = line.options;
-    bool help = false;
-    bool version = false;
-    const auto findChoice = [&](const std::string& name) {
-        return std::ranges::find_if(choices, [&](const ChoiceOption& c) { return name == c.name; });
-    };
-    const auto flagOf = [&](const std::string& name) -> bool* {
-        return name == "--help" || name == "-h" ? &help
-               : name == "--version"            ? &version
-               : name == "--force"              ? &options.force
-               : name == "--play"               ? &options.play
-               : name == "--list-speakers"      ? &line.listSpeakers
-               : name == "--list-backgrounds"   ? &line.listBackgrounds
-                                                : nullptr;
-    };
-    const auto kind = [&](const std::string& name) {
-        if (flagOf(name) != nullptr) {
-            return OptionKind::Flag;
-        }
-        const bool valued = findChoice(name) != choices.end() || IsServiceOption(name) ||
-                            name == "--text" || name == "--text-file" || name == "--output" ||
-                            name == "--speaker" || name == "--background";
-        return valued ? OptionKind::Valued : OptionKind::Unknown;
-    };
-    const auto take = [&](const std::string& name,
-                          const std::optional<std::string>& value) -> std::string {
-        if (!value) {
-            *flagOf(name) = true;
-            return {};
-        }
-        const auto choice = findChoice(name);
-        if (choice != choices.end()) {
-            std::optional<int> picked;
-            for (std::size_t k = 0; k < choice->items.size() && !picked; ++k) {
-                if (*value == Utf8(choice->items[k]) ||
-                    *value == std::to_string(static_cast<int>(k) + choice->first)) {
-                    picked = static_cast<int>(k) + choice->first;
-                }
-            }
-            if (!picked) {
-                std::string names;
-                for (const char8_t* item : choice->items) {
-                    names += " " + Utf8(item);
-                }
-                return "bad " + name + " \"" + *value + "\": expected " +
-                       std::to_string(choice->first) + " to " +
-                       std::to_string(choice->first + static_cast<int>(choice->items.size()) - 1) +
-                       " or one of" + names;
-            }
-            const int index = *picked;
-            if (name == "--voice-type") {
-                options.voiceType = index;
-            } else if (name == "--background-type") {
-                options.backgroundType = index;
-            } else if (name == "--speed") {
-                options.speed = index;
-            } else if (name == "--pitch") {
-                options.pitch = index;
-            } else if (name == "--voice-volume") {
-                options.voiceVolume = index;
-            } else {
-                options.backgroundVolume = index;
-            }
-        } else if (IsServiceOption(name)) {
-            if (std::string error = ServiceOptionError(name, *value); !error.empty()) {
-                return error;
-            }
-            (name == "--service-origin" ? options.serviceOrigin : options.catalogueToken) = *value;
-        } else if (value->empty()) {
-            return "option " + name + " needs a non-empty value";
-        } else if (name == "--text") {
-            options.text = *value;
-        } else if (name == "--text-file") {
-            options.textFile = *value;
-        } else if (name == "--output") {
-            options.output = *value;
-        } else if (name == "--speaker") {
-            options.speaker = *value;
-        } else {
-            options.background = *value;
-        }
-        return {};
-    };
-    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
-        return Refused(std::move(error));
-    }
-    if (help) {
-        line.action = Action::ShowHelp;
-    } else if (version) {
-        line.action = Action::ShowVersion;
-    } else if (line.listSpeakers || line.listBackgrounds) {
-        line.action = Action::List;
-    } else if (options.text && options.textFile) {
-        return Refused("--text and --text-file cannot be combined");
-    } else if (!options.text && !options.textFile) {
-        return Refused("no text: give --text TEXT or --text-file FILE");
-    } else if (options.output.empty()) {
-        return Refused("no output file: give --output FILE");
-    }
-    return line;
-}
-
-std::string SynthesizeHelpText(const std::string& program) {
-    const std::string help =
-        "Usage: " + program +
-        " synthesize (--text TEXT | --text-file FILE) --output FILE [options]\n"
-        "       " +
-        program +
-        " synthesize --list-speakers | --list-backgrounds\n"
-        "Synthesizes a text into an MP3 file without opening the window, with the same job,\n"
-        "catalogue and settings as the window's Play button.\n"
-        "\n"
-        "Text and file:\n"
-        "  --text TEXT              the text to speak (UTF-8); pause markers such as [1秒] work\n"
-        "                           as in the window\n"
-        "  --text-file FILE         read the text from a UTF-8 file, - for standard input (a\n"
-        "                           final line break is dropped)\n"
-        "  --output FILE            where the MP3 goes; \".mp3\" is added unless the name ends\n"
-        "                           in it (any case). Written atomically; an existing file is\n"
-        "                           never replaced unless --force is given\n"
-        "  --force                  replace an existing output file\n"
-        "  --play                   play the file once written and return when it has finished\n"
-        "                           (without a sound output the file is still written)\n"
-        "\n"
-        "Voice and background (numbers or the window's item texts):\n"
-        "  --voice-type N           1 推荐, 2 中文, 3 方言, 4 外语, 5 特色 (default 1)\n"
-        "  --speaker ID             a speaker id from --list-speakers (default: the first\n"
-        "                           speaker of the voice type); without --voice-type every\n"
-        "                           voice type is searched\n"
-        "  --background-type N      1 本地, 2 喜庆, 3 古韵, 4 欢乐, 5 浪漫, 6 童真, 7 清新,\n"
-        "                           8 大气, 9 柔和, 10 伤感; only narrows --background and\n"
-        "                           --list-backgrounds\n"
-        "  --background ID          a background track id from --list-backgrounds (default:\n"
-        "                           none); without --background-type every type is searched\n"
-        "  --speed L, --pitch L     0 很慢, 1 慢, 2 正常, 3 快, 4 很快\n"
-        "                           (defaults: speed 1 慢, pitch 2 正常)\n"
-        "  --voice-volume L, --background-volume L\n"
-        "                           0 很低, 1 低, 2 正常, 3 高, 4 很高\n"
-        "                           (defaults: voice 3 高, background 0 很低)\n"
-        "\n"
-        "Catalogue:\n"
-        "  --list-speakers          print the speakers (id, voice type, name) and exit; with\n"
-        "                           --voice-type only that type\n"
-        "  --list-backgrounds       print the background tracks and exit; with\n"
-        "                           --background-type only that type\n"
-        "\n"
-        "Service:\n"
-        "  --service-origin URL     where the dubbing service lives (default " +
-        std::string(kDefaultServiceOrigin) +
-        ",\n"
-        "                           the local dubbing server dubdesk-server)\n"
-        "  --catalogue-token TOKEN  access token for the catalogue requests\n"
-        "\n"
-        "  -h, --help               show this help and exit\n"
-        "  --version                show the version and exit\n"
-        "\n"
-        "Progress goes to standard error; the last line on standard output names the file, its\n"
-        "size and its length. Characters code page 936 cannot hold are reported before the job\n"
-        "starts (the service would receive \"?\" for them).\n"
-        "Exit status: 0 written, 1 no audio (the service gave up or could not be reached) or\n"
-        "the file could not be written, 2 bad usage.\n";
-    return AnsiTextToUtf8(help);
-}
-
 int RunSynthesizeCommand(const SynthesizeCommandLine& line, std::istream& in, std::ostream& out,
                          std::ostream& err) {
     switch (line.action) {
@@ -663,16 +311,6 @@ int RunSynthesizeCommand(const SynthesizeCommandLine& line, std::istream& in, st
     if (line.options.catalogueToken) {
         SetCatalogueAccessToken(*line.options.catalogueToken);
     }
-    return line.action == Action::List ? ListCatalogue(line, out, err)
+    return line.action == Action::List ? ListCatalogues(line, out, err)
                                        : Synthesize(line.options, in, out, err);
-}
-
-std::size_t DisplayWidth(const std::string& utf8) {
-    std::size_t width = 0;
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        const auto [value, length] = NextUtf8Character(utf8, pos);
-        pos += length;
-        width += IsZeroWidth(value) ? 0 : IsWide(value) ? 2 : 1;
-    }
-    return width;
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/catalogue_choice.h"
 #include "server/dubbing_server.h"
 #include "service/catalogue.h"
 #include "service/service_api.h"

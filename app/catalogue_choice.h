@@ -1,0 +1,72 @@
+#pragma once
+// The catalogues as dubdesk synthesize shows them and picks from them: tables of speakers or
+// background tracks for a terminal, and the record a job uses. One set of routines serves both
+// record types; a CatalogueKind holds what differs between them.
+
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "service/catalogue.h"
+#include "window/list_items.h"
+
+template <typename Record>
+struct CatalogueKind {
+    const char* record;    // what one is called in messages
+    const char* records;   // and several
+    const char* category;  // what a category is called; its upper case heads the table column
+    std::span<const char8_t* const> categoryNames;  // the window's list: category 1 first
+    int (*fetch)(std::vector<Record>& records, int category);
+    const char* listOption;  // the option that prints the table
+    // Without an id, the first record of the category (category 1 if none is given) is chosen;
+    // otherwise none is.
+    bool firstIsDefault;
+};
+
+inline constexpr CatalogueKind<SpeakerRecord> kSpeakerKind{
+    .record = "speaker",
+    .records = "speakers",
+    .category = "voice type",
+    .categoryNames = kVoiceTypeItems,
+    .fetch = FetchSpeakerCategory,
+    .listOption = "--list-speakers",
+    .firstIsDefault = true,
+};
+
+inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
+    .record = "background track",
+    .records = "background tracks",
+    .category = "background type",
+    .categoryNames = kBackgroundTypeItems,
+    .fetch = FetchBackgroundList,
+    .listOption = "--list-backgrounds",
+    .firstIsDefault = false,
+};
+
+// Prints the records of the category, or of every category, as a table with the columns ID,
+// category and NAME. False when the service listed none.
+template <typename Record>
+bool PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
+                    std::optional<int> category);
+
+// The record a job uses, or why there is none: status 1 when the service listed nothing (it may
+// not be running), 2 when the id is not among what it listed.
+template <typename Record>
+struct CatalogueChoice {
+    std::optional<Record> record{};  // absent with status 0: none wanted
+    int status = 0;
+    std::string error{};
+};
+
+// id as the user typed it (UTF-8), looked for in the category or, without one, in every
+// category; absent, the kind's default.
+template <typename Record>
+CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
+                                            const std::optional<std::string>& id,
+                                            std::optional<int> category);
+
+// Columns a UTF-8 text takes on a terminal: East Asian wide characters count two.
+std::size_t DisplayWidth(const std::string& utf8);

@@ -1,0 +1,212 @@
+#include "app/synthesize_options.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <utility>
+
+#include "app/command_line.h"
+#include "service/service_api.h"
+#include "text/code_page.h"
+#include "window/list_items.h"
+
+// Narrow literals here are GBK, like the window's item texts; the help reaches the terminal
+// through AnsiTextToUtf8.
+
+namespace {
+
+using Action = SynthesizeCommandLine::Action;
+
+SynthesizeCommandLine Refused(std::string error) {
+    SynthesizeCommandLine refused;
+    refused.action = Action::Refuse;
+    refused.error = std::move(error);
+    return refused;
+}
+
+std::string Utf8(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
+
+// An option that picks one item of a window list, by its number or its text.
+struct ChoiceOption {
+    const char* name;
+    std::span<const char8_t* const> items;
+    int first;  // the number of items[0]
+    void (*set)(SynthesizeOptions& options, int number);
+};
+
+constexpr std::array<ChoiceOption, 6> kChoiceOptions = {{
+    {"--voice-type", kVoiceTypeItems, 1, [](SynthesizeOptions& o, int n) { o.voiceType = n; }},
+    {"--background-type", kBackgroundTypeItems, 1,
+     [](SynthesizeOptions& o, int n) { o.backgroundType = n; }},
+    {"--speed", kSpeedItems, 0, [](SynthesizeOptions& o, int n) { o.speed = n; }},
+    {"--pitch", kSpeedItems, 0, [](SynthesizeOptions& o, int n) { o.pitch = n; }},
+    {"--voice-volume", kVolumeItems, 0, [](SynthesizeOptions& o, int n) { o.voiceVolume = n; }},
+    {"--background-volume", kVolumeItems, 0,
+     [](SynthesizeOptions& o, int n) { o.backgroundVolume = n; }},
+}};
+
+const ChoiceOption* FindChoiceOption(const std::string& name) {
+    const auto it =
+        std::ranges::find_if(kChoiceOptions, [&](const ChoiceOption& c) { return name == c.name; });
+    return it == kChoiceOptions.end() ? nullptr : &*it;
+}
+
+// Sets the option to the item the value names; the refusal message when it names none.
+std::string TakeChoice(const ChoiceOption& choice, const std::string& value,
+                       SynthesizeOptions& options) {
+    for (std::size_t k = 0; k < choice.items.size(); ++k) {
+        const int number = static_cast<int>(k) + choice.first;
+        if (value == Utf8(choice.items[k]) || value == std::to_string(number)) {
+            choice.set(options, number);
+            return {};
+        }
+    }
+    std::string names;
+    for (const char8_t* item : choice.items) {
+        names += " " + Utf8(item);
+    }
+    return "bad " + std::string(choice.name) + " \"" + value + "\": expected " +
+           std::to_string(choice.first) + " to " +
+           std::to_string(choice.first + static_cast<int>(choice.items.size()) - 1) + " or one of" +
+           names;
+}
+
+}  // namespace
+
+SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments) {
+    SynthesizeCommandLine line;
+    SynthesizeOptions& options = line.options;
+    bool help = false;
+    bool version = false;
+    const auto flagOf = [&](const std::string& name) -> bool* {
+        return name == "--help" || name == "-h" ? &help
+               : name == "--version"            ? &version
+               : name == "--force"              ? &options.force
+               : name == "--play"               ? &options.play
+               : name == "--list-speakers"      ? &line.listSpeakers
+               : name == "--list-backgrounds"   ? &line.listBackgrounds
+                                                : nullptr;
+    };
+    const auto textOf = [&](const std::string& name) -> std::optional<std::string>* {
+        return name == "--text"         ? &options.text
+               : name == "--text-file"  ? &options.textFile
+               : name == "--speaker"    ? &options.speaker
+               : name == "--background" ? &options.background
+                                        : nullptr;
+    };
+    const auto kind = [&](const std::string& name) {
+        if (flagOf(name) != nullptr) {
+            return OptionKind::Flag;
+        }
+        const bool valued = FindChoiceOption(name) != nullptr || IsServiceOption(name) ||
+                            textOf(name) != nullptr || name == "--output";
+        return valued ? OptionKind::Valued : OptionKind::Unknown;
+    };
+    const auto take = [&](const std::string& name,
+                          const std::optional<std::string>& value) -> std::string {
+        if (!value) {
+            *flagOf(name) = true;
+            return {};
+        }
+        if (const ChoiceOption* choice = FindChoiceOption(name)) {
+            return TakeChoice(*choice, *value, options);
+        }
+        if (IsServiceOption(name)) {
+            if (std::string error = ServiceOptionError(name, *value); !error.empty()) {
+                return error;
+            }
+            (name == "--service-origin" ? options.serviceOrigin : options.catalogueToken) = *value;
+            return {};
+        }
+        if (value->empty()) {
+            return "option " + name + " needs a non-empty value";
+        }
+        if (name == "--output") {
+            options.output = *value;
+        } else {
+            *textOf(name) = *value;
+        }
+        return {};
+    };
+    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
+        return Refused(std::move(error));
+    }
+    if (help) {
+        line.action = Action::ShowHelp;
+    } else if (version) {
+        line.action = Action::ShowVersion;
+    } else if (line.listSpeakers || line.listBackgrounds) {
+        line.action = Action::List;
+    } else if (options.text && options.textFile) {
+        return Refused("--text and --text-file cannot be combined");
+    } else if (!options.text && !options.textFile) {
+        return Refused("no text: give --text TEXT or --text-file FILE");
+    } else if (options.output.empty()) {
+        return Refused("no output file: give --output FILE");
+    }
+    return line;
+}
+
+std::string SynthesizeHelpText(const std::string& program) {
+    const std::string help =
+        "Usage: " + program +
+        " synthesize (--text TEXT | --text-file FILE) --output FILE [options]\n"
+        "       " +
+        program +
+        " synthesize --list-speakers | --list-backgrounds\n"
+        "Synthesizes a text into an MP3 file without opening the window, with the same job,\n"
+        "catalogue and settings as the window's Play button.\n"
+        "\n"
+        "Text and file:\n"
+        "  --text TEXT              the text to speak (UTF-8); pause markers such as [1秒] work\n"
+        "                           as in the window\n"
+        "  --text-file FILE         read the text from a UTF-8 file, - for standard input (a\n"
+        "                           final line break is dropped)\n"
+        "  --output FILE            where the MP3 goes; \".mp3\" is added unless the name ends\n"
+        "                           in it (any case). Written atomically; an existing file is\n"
+        "                           never replaced unless --force is given\n"
+        "  --force                  replace an existing output file\n"
+        "  --play                   play the file once written and return when it has finished\n"
+        "                           (without a sound output the file is still written)\n"
+        "\n"
+        "Voice and background (numbers or the window's item texts):\n"
+        "  --voice-type N           1 推荐, 2 中文, 3 方言, 4 外语, 5 特色 (default 1)\n"
+        "  --speaker ID             a speaker id from --list-speakers (default: the first\n"
+        "                           speaker of the voice type); without --voice-type every\n"
+        "                           voice type is searched\n"
+        "  --background-type N      1 本地, 2 喜庆, 3 古韵, 4 欢乐, 5 浪漫, 6 童真, 7 清新,\n"
+        "                           8 大气, 9 柔和, 10 伤感; only narrows --background and\n"
+        "                           --list-backgrounds\n"
+        "  --background ID          a background track id from --list-backgrounds (default:\n"
+        "                           none); without --background-type every type is searched\n"
+        "  --speed L, --pitch L     0 很慢, 1 慢, 2 正常, 3 快, 4 很快\n"
+        "                           (defaults: speed 1 慢, pitch 2 正常)\n"
+        "  --voice-volume L, --background-volume L\n"
+        "                           0 很低, 1 低, 2 正常, 3 高, 4 很高\n"
+        "                           (defaults: voice 3 高, background 0 很低)\n"
+        "\n"
+        "Catalogue:\n"
+        "  --list-speakers          print the speakers (id, voice type, name) and exit; with\n"
+        "                           --voice-type only that type\n"
+        "  --list-backgrounds       print the background tracks and exit; with\n"
+        "                           --background-type only that type\n"
+        "\n"
+        "Service:\n"
+        "  --service-origin URL     where the dubbing service lives (default " +
+        std::string(kDefaultServiceOrigin) +
+        ",\n"
+        "                           the local dubbing server dubdesk-server)\n"
+        "  --catalogue-token TOKEN  access token for the catalogue requests\n"
+        "\n"
+        "  -h, --help               show this help and exit\n"
+        "  --version                show the version and exit\n"
+        "\n"
+        "Progress goes to standard error; the last line on standard output names the file, its\n"
+        "size and its length. Characters code page 936 cannot hold are reported before the job\n"
+        "starts (the service would receive \"?\" for them).\n"
+        "Exit status: 0 written, 1 no audio (the service gave up or could not be reached) or\n"
+        "the file could not be written, 2 bad usage.\n";
+    return AnsiTextToUtf8(help);
+}
