@@ -67,17 +67,18 @@ std::string CharsetName(int codePage) {
 
 // Appends the conversion of input to output. A sequence the source cannot decode or the target
 // cannot hold is skipped by skipBadInput(remaining input) bytes and replaced by `substitute`; a
-// sequence cut off at the end of the input counts as bad bytes too.
+// sequence cut off at the end of the input counts as bad bytes too. The buffer only ever
+// doubles and a substitute is written into it in place, so the time is linear in the input
+// however many bad sequences it holds.
 template <typename SkipFn>
 void AppendConverted(iconv_t cd, std::string_view input, std::string_view substitute,
                      SkipFn skipBadInput, std::string& output) {
     char* in = const_cast<char*>(input.data());
     size_t inLeft = input.size();
     size_t written = output.size();
-    // Room for the usual expansion; each E2BIG doubles it.
-    size_t room = inLeft * 2 + 16;
+    // Room for the usual expansion.
+    output.resize(written + inLeft * 2 + substitute.size() + 16);
     while (inLeft > 0) {
-        output.resize(std::max(output.size(), written + room));
         char* out = output.data() + written;
         size_t outLeft = output.size() - written;
         const size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
@@ -85,16 +86,17 @@ void AppendConverted(iconv_t cd, std::string_view input, std::string_view substi
         if (rc != static_cast<size_t>(-1))
             continue;
         if (errno == E2BIG) {
-            room *= 2;
+            output.resize(output.size() * 2);
             continue;
         }
         // EILSEQ (bad sequence) or EINVAL (sequence truncated by the end of the input).
         const size_t skip = skipBadInput(std::string_view(in, inLeft));
         in += skip;
         inLeft -= skip;
-        output.resize(written);
-        output.append(substitute);
-        written = output.size();
+        if (output.size() - written < substitute.size())
+            output.resize(output.size() * 2);
+        std::memcpy(output.data() + written, substitute.data(), substitute.size());
+        written += substitute.size();
     }
     output.resize(written);
 }

@@ -14,16 +14,18 @@ bool IsUnreserved(unsigned char c) {
 std::string PercentEncode(const std::string& text, bool keepUnreserved, bool asUtf8) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     const std::string bytes = asUtf8 ? AnsiTextToUtf8(text) : text.substr(0, text.find('\0'));
-    std::string encoded;
-    encoded.reserve(bytes.size() * 3);
+    // Written into a buffer sized for the worst case: three bytes out for each byte in.
+    std::string encoded(bytes.size() * 3, '\0');
+    char* out = encoded.data();
     for (const unsigned char c : bytes) {
         if (keepUnreserved && IsUnreserved(c)) {
-            encoded += static_cast<char>(c);
+            *out++ = static_cast<char>(c);
         } else {
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 0x0F];
+            *out++ = '%';
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 0x0F];
         }
     }
+    encoded.resize(static_cast<size_t>(out - encoded.data()));
     return encoded;
 }

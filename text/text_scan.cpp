@@ -13,36 +13,35 @@
 
 namespace {
 
-bool IsLeadByte(char c) {
-    return static_cast<unsigned char>(c) >= 0x80;
+bool IsLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
 }
 
-// Byte length of the character starting at index i: two for a lead byte that has a follower.
-size_t CharLength(const std::string& text, size_t i) {
-    return IsLeadByte(text[i]) && i + 1 < text.size() ? 2 : 1;
+bool IsTrailByte(unsigned char c) {
+    return c >= 0x40 && c <= 0xFE && c != 0x7F;
 }
 
 char FoldAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Compares pattern with text at index at; only single-byte characters fold case, so the trail
-// byte of a double-byte character always compares exactly.
+// Compares pattern with text at index at, a character boundary; only single-byte characters
+// fold case, so the trail byte of a double-byte character always compares exactly.
 bool MatchesAt(const std::string& text, size_t at, const std::string& pattern, bool ignoreCase) {
     if (text.size() - at < pattern.size())
         return false;
     if (!ignoreCase)
         return std::memcmp(text.data() + at, pattern.data(), pattern.size()) == 0;
-    bool trail = false;
-    for (size_t j = 0; j < pattern.size(); ++j) {
-        const char t = text[at + j];
-        const char p = pattern[j];
-        const bool single = !trail && !IsLeadByte(t);
-        trail = !trail && IsLeadByte(t);
-        if (t == p)
-            continue;
-        if (!(single && FoldAscii(t) == FoldAscii(p)))
+    for (size_t j = 0; j < pattern.size();) {
+        const size_t length = CharacterLength(text, at + j);
+        if (length == 1) {
+            if (FoldAscii(text[at + j]) != FoldAscii(pattern[j]))
+                return false;
+        } else if (text.compare(at + j, std::min(length, pattern.size() - j), pattern, j,
+                                std::min(length, pattern.size() - j)) != 0) {
             return false;
+        }
+        j += length;
     }
     return true;
 }
@@ -81,15 +80,17 @@ int64_t DaysFromCivil(int64_t year, int month, int day) {
 }
 
 // The first character boundary at or after index at, knowing that index known (<= at) is one.
-// Only the bytes just before `at` need reading: a byte below 0x80 always ends a character (it
-// is one, or the trail of one), and the lead bytes after it pair up.
+// Only the bytes just before `at` need reading: a byte that can be no trail byte is a character
+// of its own, so the index after it is a boundary; from there the characters are walked forward.
 size_t BoundaryAtOrAfter(const std::string& text, size_t known, size_t at) {
     if (at >= text.size())
         return text.size();
-    size_t leads = at;
-    while (leads > known && IsLeadByte(text[leads - 1]))
-        --leads;
-    return (at - leads) % 2 == 0 ? at : at + 1;
+    size_t boundary = at;
+    while (boundary > known && IsTrailByte(static_cast<unsigned char>(text[boundary - 1])))
+        --boundary;
+    while (boundary < at)
+        boundary += CharacterLength(text, boundary);
+    return boundary;
 }
 
 // The next index at or after from whose byte can begin a match of a pattern starting with
@@ -131,12 +132,19 @@ int FindFromBoundary(const std::string& text, const std::string& pattern, size_t
             continue;  // a trail byte
         if (MatchesAt(text, candidate, pattern, ignoreCase))
             return static_cast<int>(candidate + 1);
-        boundary += CharLength(text, candidate);
+        boundary += CharacterLength(text, candidate);
     }
     return -1;
 }
 
 }  // namespace
+
+size_t CharacterLength(std::string_view text, size_t i) {
+    return i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i])) &&
+                   IsTrailByte(static_cast<unsigned char>(text[i + 1]))
+               ? 2
+               : 1;
+}
 
 int FindText(const std::string& text, const std::string& pattern, int startPosition,
              bool ignoreCase) {
@@ -147,7 +155,9 @@ int FindText(const std::string& text, const std::string& pattern, int startPosit
 std::string TextBetween(const std::string& text, const std::string& leftMarker,
                         const std::string& rightMarker, int startPosition, bool ignoreCase) {
     const auto unquote = [](std::string marker) {
-        static const std::string quoteWord = "#引号";
+        // "#引号" in code page 936, written as bytes so that the file means the same to any
+        // compiler whatever its execution character set.
+        static const std::string quoteWord = "#\xD2\xFD\xBA\xC5";
         for (int at = FindText(marker, quoteWord); at != -1;
              at = FindText(marker, quoteWord, at + 1))
             marker.replace(static_cast<size_t>(at - 1), quoteWord.size(), "\"");
@@ -170,7 +180,7 @@ std::string TrimText(const std::string& text) {
     size_t begin = text.size();
     size_t end = 0;
     for (size_t i = 0; i < text.size();) {
-        const size_t length = CharLength(text, i);
+        const size_t length = CharacterLength(text, i);
         if (!IsBlankAt(text, i, length)) {
             begin = std::min(begin, i);
             end = i + length;
@@ -187,16 +197,19 @@ std::vector<std::string> SplitText(const std::string& text, const std::string& s
     if (separator.empty())
         return {text};
     size_t start = 0;
+    size_t known = 0;  // a character boundary at or before start: where the last match began
     while (start < text.size()) {
-        // The search goes on right after the separator; every separator the system uses is ASCII,
-        // so that is a character boundary.
-        const int at = FindFromBoundary(text, separator, start, false);
+        // A separator that ends inside a character leaves the rest of it to the next piece; the
+        // search goes on from the next character boundary.
+        const int at =
+            FindFromBoundary(text, separator, BoundaryAtOrAfter(text, known, start), false);
         if (at == -1) {
             pieces.push_back(text.substr(start));
             break;
         }
-        pieces.push_back(text.substr(start, static_cast<size_t>(at - 1) - start));
-        start = static_cast<size_t>(at - 1) + separator.size();
+        known = static_cast<size_t>(at - 1);
+        pieces.push_back(text.substr(start, known - start));
+        start = known + separator.size();
     }
     return pieces;
 }

@@ -1,12 +1,20 @@
 #pragma once
 // Text scanning and request values. Texts are byte strings in code page 936 (GBK); positions
-// are 1-based byte positions, -1 when nothing is found. A byte with its high bit set starts a
-// two-byte character, so no search ever matches from a trail byte.
+// are 1-based byte positions, -1 when nothing is found. Searches step over two-byte characters,
+// so no search ever matches from a trail byte.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Byte length of the character at index i (i < text.size()): 2 when the byte is a lead byte of
+// code page 936 (0x81-0xFE) and the next one a trail byte (0x40-0xFE except 0x7F), otherwise 1.
+// A stray high byte therefore stands alone and never takes CR, LF, ";" or any byte below 0x40
+// with it.
+std::size_t CharacterLength(std::string_view text, std::size_t i);
 
 // Cuts the value between the first leftMarker at or after startPosition and the first
 // rightMarker after it. "#引号" inside a marker stands for a double quote.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <string>
+
 namespace {
 
 struct MergeCase {
@@ -47,7 +51,22 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"NamesAreCaseSensitive", "SID=1", "sid=2", "sid=2; SID=1"},
         MergeCase{"EmptyPieceSurvivesOnce", "a=1;;b=2;;c=3", "", "a=1; ; b=2; c=3"},
         MergeCase{"ItemWithoutEqualsIsNamedByItself", "flag; a=1", "flag", "flag; a=1"},
-        MergeCase{"NothingAtAll", "", "", ""}),
+        MergeCase{"NothingAtAll", "", "", ""},
+        // A value ending in a byte that opens no character here keeps the "; " after it, so the
+        // new b replaces the old one instead of riding inside a.
+        MergeCase{"StrayHighByteBeforeSeparator", "b=1", "a=\xA0; b=2", "a=\xA0; b=2"},
+        MergeCase{"EuroBeforeSeparator", "b=1", "a=\x80;b=2", "a=\x80; b=2"},
+        MergeCase{"ValidGbkBeforeSeparator", "b=1", "a=\xD3\xEF; b=2", "a=\xD3\xEF; b=2"},
+        // A lead byte before a space: the space is its own character and goes.
+        MergeCase{"StrayHighByteBeforeSpace", "", "a=\xB0 ;b=2", "a=\xB0; b=2"},
+        // Items that could end the Cookie header line early are ignored; the old value stays.
+        MergeCase{"ItemWithLineBreakIgnored", "a=1", "a=x\r\nX-Injected:yes", "a=1"},
+        MergeCase{"ItemWithLineFeedIgnored", "a=1", "b=2;a=x\ny", "b=2; a=1"},
+        MergeCase{"OldItemWithLineBreakDropped", "a=x\r\ny; b=1", "", "b=1"},
+        MergeCase{"ItemOfLargestSizeKept", "", "a=" + std::string(kMaxCookieItemBytes - 2, 'v'),
+                  "a=" + std::string(kMaxCookieItemBytes - 2, 'v')},
+        MergeCase{"OversizedItemIgnored", "a=1", "a=" + std::string(kMaxCookieItemBytes - 1, 'v'),
+                  "a=1"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MergeCookieJar, WritesBothVariablesWithoutSpaces) {
@@ -70,6 +89,54 @@ TEST(DistinctItems, KeepsFirstOccurrences) {
     EXPECT_EQ(DistinctItems("a,,a,", ","), "a,");
     EXPECT_EQ(DistinctItems("", "; "), "");
     EXPECT_EQ(DistinctItems("x", "; "), "x");
+}
+
+// "n0=v0; n1=v1; ..." with count items.
+std::string Cookies(const std::string& prefix, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += (i == 0 ? "" : "; ") + prefix + std::to_string(i) + "=v" + std::to_string(i);
+    return text;
+}
+
+TEST(MergeCookieJar, KeepsNewestItemsUpToTheLimit) {
+    const int limit = static_cast<int>(kMaxCookieItems);
+    const struct {
+        std::string name;
+        std::string jar;
+        std::string received;
+        std::string merged;
+    } cases[] = {
+        {"ExactlyFull", Cookies("old", limit - 10), Cookies("new", 10),
+         Cookies("new", 10) + "; " + Cookies("old", limit - 10)},
+        {"OldestOldItemsGo", Cookies("old", limit), Cookies("new", 10),
+         Cookies("new", 10) + "; " + Cookies("old", limit - 10)},
+        {"TooManyNewItems", Cookies("old", 5), Cookies("new", limit + 7), Cookies("new", limit)},
+        // Repeats and deleted items do not take places.
+        {"RepeatsDoNotCount", Cookies("old", limit - 1), "x=1; x=1; y=deleted",
+         "x=1; " + Cookies("old", limit - 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string jar = c.jar;
+        std::string received = c.received;
+        EXPECT_EQ(MergeCookieJar(jar, received), c.merged);
+    }
+}
+
+// A service setting tens of thousands of cookies: the merge stays linear and the jar bounded.
+TEST(MergeCookieJar, FortyThousandIntoFortyThousandIsFastAndBounded) {
+    std::string jar = Cookies("old", 40'000);
+    std::string received = Cookies("new", 40'000);
+    timespec start{};
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const std::string merged = MergeCookieJar(jar, received);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    EXPECT_EQ(merged, Cookies("new", static_cast<int>(kMaxCookieItems)));
+    EXPECT_LT(static_cast<double>(end.tv_sec - start.tv_sec) +
+                  static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9,
+              3.0);
 }
 
 }  // namespace

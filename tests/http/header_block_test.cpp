@@ -42,7 +42,14 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"LoneLineFeedIsNotASeparator", "a: 1\nb: 2", "A: 1\nb: 2"},
         // A double-byte name is left alone, and its trail byte is never taken for a colon or
         // a letter.
-        BlockCase{"DoubleByteName", "\xD6\xD0\xCE\xC4-x: 1", "\xD6\xD0\xCE\xC4-X: 1"}),
+        BlockCase{"DoubleByteName", "\xD6\xD0\xCE\xC4-x: 1", "\xD6\xD0\xCE\xC4-X: 1"},
+        // A value ending in a byte that opens no character here ends its line: the next line
+        // is a header of its own, not glued onto the value.
+        BlockCase{"StrayHighByteBeforeLineBreak", "a: \xA0\r\nb: 2", "A: \xA0\r\nB: 2"},
+        BlockCase{"EuroBeforeLineBreak", "a: \x80\r\nb: 2", "A: \x80\r\nB: 2"},
+        BlockCase{"HighByteBeforeColon", "\xFE: 1", "\xFE: 1"},
+        BlockCase{"StrayHighByteBeforeDash", "x\xB0-b: 1", "X\xB0-B: 1"},
+        BlockCase{"ValidGbkBeforeLineBreak", "a: \xD3\xEF\r\nb: 2", "A: \xD3\xEF\r\nB: 2"}),
     [](const auto& info) { return info.param.name; });
 
 struct CapitalizeCase {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -262,6 +265,54 @@ TEST(WideToText, EncodesUpToFirstZeroUnit) {
         EXPECT_EQ(WideToText(c.wide, c.codePage), c.expected);
     }
     EXPECT_EQ(WideToText(TextToWide("成功", kCodePageGbk)), "成功");
+}
+
+// Seconds on the monotonic clock (<chrono> does not compile with the GBK execution charset).
+double MonotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Repeats a unit count times.
+std::string Repeat(std::string_view unit, size_t count) {
+    std::string text;
+    text.reserve(unit.size() * count);
+    for (size_t i = 0; i < count; ++i)
+        text.append(unit);
+    return text;
+}
+
+// Ten megabytes of bytes no decoder accepts: each becomes one substitute, and the whole takes
+// time in proportion to its size (a regrown output per bad byte once made this minutes). The
+// bound is generous for a loaded or sanitized build; the benchmark has the real figure.
+TEST(Conversions, TenMegabytesOfInvalidBytesInLinearTime) {
+    constexpr size_t kBytes = 10u << 20;
+    const struct {
+        std::string name;
+        std::string input;
+        std::function<std::string(const std::string&)> convert;
+        std::string expected;
+    } cases[] = {
+        {"Utf8TextToAnsi", std::string(kBytes, '\xE4'), Utf8TextToAnsi, std::string(kBytes, '?')},
+        {"Utf8BytesToAnsi", std::string(kBytes, '\xBF'), Utf8BytesToAnsi, std::string(kBytes, '?')},
+        {"AnsiTextToUtf8", std::string(kBytes, '\xFF'), AnsiTextToUtf8,
+         Repeat(Utf8(u8"\uFFFD"), kBytes)},
+        {"TextToWide", std::string(kBytes, '\xE4'),
+         [](const std::string& text) { return TextToWide(text); },
+         Repeat("\xFD\xFF", kBytes) + Bytes({"\0\0", 2})},
+        {"WideToText", Repeat(Bytes({"\x00\xDC", 2}), kBytes / 2),
+         [](const std::string& wide) { return WideToText(wide, kCodePageGbk); },
+         std::string(kBytes / 2, '?')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double start = MonotonicSeconds();
+        const std::string output = c.convert(c.input);
+        const double seconds = MonotonicSeconds() - start;
+        EXPECT_TRUE(output == c.expected) << "output of " << output.size() << " bytes";
+        EXPECT_LT(seconds, 5.0);
+    }
 }
 
 }  // namespace

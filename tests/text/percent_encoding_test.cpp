@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <string>
 
 namespace {
@@ -50,6 +52,23 @@ TEST(PercentEncode, OutputIsSafeInsideJsonString) {
             EXPECT_TRUE(allowed) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
         }
     }
+}
+
+// Ten megabytes of bytes that are no GBK character: each becomes the three bytes of U+FFFD,
+// encoded, in time proportional to the input (generous bound; the benchmark has the figure).
+TEST(PercentEncode, TenMegabytesOfInvalidBytesInLinearTime) {
+    constexpr size_t kBytes = 10u << 20;
+    timespec start{};
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const std::string encoded = PercentEncode(std::string(kBytes, '\xFF'), true, true);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    ASSERT_EQ(encoded.size(), kBytes * 9);
+    EXPECT_EQ(encoded.substr(0, 18), "%EF%BF%BD%EF%BF%BD");
+    EXPECT_EQ(encoded.substr(encoded.size() - 9), "%EF%BF%BD");
+    EXPECT_LT(static_cast<double>(end.tv_sec - start.tv_sec) +
+                  static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9,
+              5.0);
 }
 
 }  // namespace

@@ -163,24 +163,30 @@ INSTANTIATE_TEST_SUITE_P(
                     FindCase{"LastByteLoneLead", "ab\xB0", "\xB0", 1, false, 3}),
     [](const testing::TestParamInfo<FindCase>& info) { return info.param.name; });
 
-// Every text of up to seven bytes over a small alphabet of ASCII bytes, lead bytes and a byte
-// that is also a trail byte, searched from every start position, against a byte-by-byte walk
-// over the characters.
+// Every text of up to six bytes over an alphabet of ASCII bytes (one that can be a trail byte,
+// one that cannot), lead bytes, the lone 0x80 and 0x7F, searched from every start position,
+// against a walk over the characters by code page 936's lead and trail ranges.
 TEST(FindText, AgreesWithCharacterWalkOnEveryShortText) {
-    const char alphabet[] = {'a', '|', '\xB0', '\xD3'};
-    const std::string patterns[] = {"|", "a|", "\xB0|", "\xD3\xB0", "|a|", "\xB0\xB0"};
-    const auto walk = [](const std::string& text, const std::string& pattern, size_t start) {
+    const char alphabet[] = {'a', '|', ';', '\xB0', '\xD3', '\x80', '\x7F'};
+    const std::string patterns[] = {"|",   "a|",       "\xB0|", "\xD3\xB0",
+                                    "|a|", "\xB0\xB0", ";",     "\x80;"};
+    const auto length = [](const std::string& text, size_t i) -> size_t {
+        const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+        const bool pair = i + 1 < text.size() && byte(i) >= 0x81 && byte(i) <= 0xFE &&
+                          byte(i + 1) >= 0x40 && byte(i + 1) <= 0xFE && byte(i + 1) != 0x7F;
+        return pair ? 2 : 1;
+    };
+    const auto walk = [&](const std::string& text, const std::string& pattern, size_t start) {
         size_t i = 0;
         while (i < start && i < text.size())
-            i += static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size() ? 2 : 1;
-        for (; i < text.size();
-             i += static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size() ? 2 : 1)
+            i += length(text, i);
+        for (; i < text.size(); i += length(text, i))
             if (text.compare(i, pattern.size(), pattern) == 0)
                 return static_cast<int>(i + 1);
         return -1;
     };
     std::vector<std::string> texts = {""};
-    for (size_t from = 0; texts.back().size() < 7;) {
+    for (size_t from = 0; texts.back().size() < 6;) {
         const size_t end = texts.size();
         for (size_t i = from; i < end; ++i)
             for (const char c : alphabet)
@@ -194,6 +200,61 @@ TEST(FindText, AgreesWithCharacterWalkOnEveryShortText) {
                           walk(text, pattern, start))
                     << testing::PrintToString(text) << " " << testing::PrintToString(pattern)
                     << " from " << start + 1;
+}
+
+struct LengthCase {
+    std::string name;
+    std::string text;
+    size_t expected;
+};
+
+void PrintTo(const LengthCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CharacterLengthTest : public testing::TestWithParam<LengthCase> {};
+
+TEST_P(CharacterLengthTest, FollowsLeadAndTrailRanges) {
+    EXPECT_EQ(CharacterLength(GetParam().text, 0), GetParam().expected);
+}
+
+// A byte opens a two-byte character only when it is 0x81-0xFE and the next byte is
+// 0x40-0xFE other than 0x7F.
+INSTANTIATE_TEST_SUITE_P(
+    DoubleByteRule, CharacterLengthTest,
+    testing::Values(
+        LengthCase{"Chinese", "语", 2}, LengthCase{"LowestPair", "\x81\x40", 2},
+        LengthCase{"HighestPair", "\xFE\xFE", 2},
+        LengthCase{"TrailEqualsAsciiLetter", kTrailUpperA, 2},
+        LengthCase{"TrailIs0x80", "\x81\x80", 2}, LengthCase{"Ascii", "ab", 1},
+        LengthCase{"EuroStandsAlone", "\x80\x80", 1}, LengthCase{"FFStandsAlone", "\xFF\x40", 1},
+        LengthCase{"LeadBeforeCr", "\xA0\r\n", 1}, LengthCase{"LeadBeforeSemicolon", "\xA0;", 1},
+        LengthCase{"LeadBeforeSpace", "\xB0 ", 1}, LengthCase{"LeadBefore0x3F", "\xB0?", 1},
+        LengthCase{"LeadBefore0x7F", "\xB0\x7F", 1}, LengthCase{"LeadBeforeFF", "\xB0\xFF", 1},
+        LengthCase{"LeadAtEnd", "\xB0", 1}),
+    [](const testing::TestParamInfo<LengthCase>& info) { return info.param.name; });
+
+// What a stray high byte from a broken or hostile answer may no longer do: hide the CR LF,
+// ";" or quote after it from a search.
+TEST(DoubleByteRule, StrayHighByteNeverHidesTheNextAsciiByte) {
+    const std::string headers = "Set-Cookie: a=\xA0\r\nX-Injected: yes\r\n";
+    EXPECT_EQ(TextBetween(headers, "Set-Cookie: ", "\r\n"), "a=\xA0");
+    EXPECT_EQ(SplitText(headers, "\r\n"),
+              (std::vector<std::string>{"Set-Cookie: a=\xA0", "X-Injected: yes"}));
+    EXPECT_EQ(SplitText("a=\x80;b=2", ";"), (std::vector<std::string>{"a=\x80", "b=2"}));
+    EXPECT_EQ(TextBetween(R"({"name":")" + std::string("\xFE") + R"(","id":1})", "name\":\"", "\""),
+              "\xFE");
+    EXPECT_EQ(FindText("\xB0\x7F|", "|"), 3);
+    EXPECT_EQ(TrimText("\xA0 "), "\xA0");
+    EXPECT_EQ(TrimText(" \x80  "), "\x80");
+}
+
+// Valid GBK whose characters sit right before ASCII separators splits as it always did.
+TEST(DoubleByteRule, ValidGbkBeforeAsciiUnchanged) {
+    EXPECT_EQ(SplitText("语音;合成\r\n" + kTrailBar + ";x", ";"),
+              (std::vector<std::string>{"语音", "合成\r\n" + kTrailBar, "x"}));
+    EXPECT_EQ(TextBetween("{" + kTrailBrace + "}", "{", "}"), kTrailBrace);
+    EXPECT_EQ(TrimText("　语 "), "语");
 }
 
 TEST(TrimText, RemovesSpacesAndFullWidthSpacesOnly) {
