@@ -177,6 +177,18 @@ std::string ServiceOptionError(const std::string& name, const std::string& value
     return {};
 }
 
+std::optional<std::string> CatalogueTokenFromEnvironment(const char* value, std::string* error) {
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    if (!IsToken(value)) {
+        *error = std::string("malformed catalogue token in ") + kCatalogueTokenVariable +
+                 ": it must be visible ASCII without blanks";
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::string HelpText(const std::string& program) {
     return "Usage: " + program +
            " [options]\n"
@@ -193,9 +205,18 @@ std::string HelpText(const std::string& program) {
            ",\n"
            "                           the local dubbing server dubdesk-server)\n"
            "  --catalogue-token TOKEN  access token for the catalogue requests (default: the\n"
-           "                           local dubbing server's development token)\n"
+           "                           local dubbing server's development token); the\n"
+           "                           environment variable " +
+           std::string(kCatalogueTokenVariable) +
+           " gives it\n"
+           "                           without showing it in the process list\n"
            "  -h, --help               show this help and exit\n"
-           "  --version                show the version and exit\n";
+           "  --version                show the version and exit\n"
+           "\n"
+           "Settings file: ~/.config/dubdesk/dubdesk.conf "
+           "($XDG_CONFIG_HOME/dubdesk/dubdesk.conf),\n"
+           "keys origin and catalogue-token in its [service] group. The environment variable\n"
+           "overrides the file, and the options override both.\n";
 }
 
 std::string VersionText() {

@@ -46,6 +46,14 @@ bool IsServiceOption(const std::string& name);
 // Why the value of that service option is refused; empty when it is acceptable.
 std::string ServiceOptionError(const std::string& name, const std::string& value);
 
+// The environment variable the catalogue token may come from instead of --catalogue-token, so
+// that it need not appear in the process list.
+inline constexpr const char* kCatalogueTokenVariable = "DUBDESK_CATALOGUE_TOKEN";
+
+// The token in value, the content of kCatalogueTokenVariable (null when it is unset). Unset or
+// empty gives none; a malformed token gives none and sets error to the refusal.
+std::optional<std::string> CatalogueTokenFromEnvironment(const char* value, std::string* error);
+
 // "http://" or "https://", a host name, IPv4 address or bracketed IPv6 address, an optional
 // port 1 to 65535, an optional final "/"; nothing else.
 bool IsServiceOrigin(const std::string& url);

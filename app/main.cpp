@@ -1,13 +1,38 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "app/synthesize_command.h"
-#include "service/service_api.h"
+
+namespace {
+
+// Settles the service from the settings file, the token variable and the options, and reports
+// every ignored value of the file once. False when the token variable is malformed.
+bool ConfigureServiceFrom(const FileSettings& settings,
+                          const std::optional<std::string>& originOption,
+                          const std::optional<std::string>& tokenOption) {
+    for (const std::string& problem : settings.problems) {
+        std::cerr << "dubdesk: " << SettingsFilePath() << ": " << problem << "\n";
+    }
+    std::string tokenError;
+    const std::optional<std::string> environmentToken =
+        CatalogueTokenFromEnvironment(std::getenv(kCatalogueTokenVariable), &tokenError);
+    if (!tokenError.empty()) {
+        std::cerr << "dubdesk: " << tokenError << "\n";
+        return false;
+    }
+    ConfigureService(settings, environmentToken, originOption, tokenOption);
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // The command line is settled before Qt starts, so --help and refusals need no display.
@@ -22,26 +47,36 @@ int main(int argc, char** argv) {
         case CommandLine::Action::ShowVersion:
             std::cout << VersionText();
             return 0;
-        case CommandLine::Action::Synthesize: {
-            const SynthesizeCommandLine synthesize =
-                ParseSynthesizeCommandLine(std::vector<std::string>(argv + 2, argv + argc));
-            // No display needed: the player's sound output only wants an event loop.
-            int qtArgc = 1;
-            QCoreApplication application(qtArgc, argv);
-            return RunSynthesizeCommand(synthesize, std::cin, std::cout, std::cerr);
-        }
+        case CommandLine::Action::Synthesize:
         case CommandLine::Action::RunWindow:
             break;
     }
-    if (line.serviceOrigin) {
-        SetServiceOrigin(*line.serviceOrigin);
+    SetApplicationIdentity();
+
+    if (line.action == CommandLine::Action::Synthesize) {
+        const SynthesizeCommandLine synthesize =
+            ParseSynthesizeCommandLine(std::vector<std::string>(argv + 2, argv + argc));
+        const bool usesService = synthesize.action == SynthesizeCommandLine::Action::Synthesize ||
+                                 synthesize.action == SynthesizeCommandLine::Action::List;
+        if (usesService &&
+            !ConfigureServiceFrom(ReadSettingsFile(), synthesize.options.serviceOrigin,
+                                  synthesize.options.catalogueToken)) {
+            return 2;
+        }
+        // No display needed: the player's sound output only wants an event loop.
+        int qtArgc = 1;
+        QCoreApplication application(qtArgc, argv);
+        return RunSynthesizeCommand(synthesize, std::cin, std::cout, std::cerr);
     }
-    if (line.catalogueToken) {
-        SetCatalogueAccessToken(*line.catalogueToken);
+
+    const FileSettings settings = ReadSettingsFile();
+    if (!ConfigureServiceFrom(settings, line.serviceOrigin, line.catalogueToken)) {
+        return 2;
     }
 
     // Qt sees no arguments: every option above is ours.
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
-    return RunMainWindow();
+    InstallChineseQtTranslations();
+    return RunMainWindow(settings.saveFolder);
 }

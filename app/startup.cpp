@@ -5,8 +5,12 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include <thread>
 
 #include "app/play_command.h"
+#include "app/settings.h"
 #include "playback/audio_player.h"
 #include "service/catalogue.h"
 #include "service/catalogue_loader.h"
@@ -89,6 +94,37 @@ std::unique_ptr<CatalogueLoaderThread>& Loader() {
 
 }  // namespace
 
+void SetApplicationIdentity() {
+    QCoreApplication::setApplicationName(QStringLiteral("dubdesk"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DUBDESK_VERSION));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+}
+
+bool InstallChineseQtTranslations() {
+    // Numbers, dates and sizes in the file dialog follow the same language.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    static QTranslator translator;
+    if (!translator.isEmpty()) {
+        return true;
+    }
+    return translator.load(QStringLiteral("qtbase_zh_CN"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+           QCoreApplication::installTranslator(&translator);
+}
+
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/%1x%1/apps/%2.png").arg(size).arg(kDesktopId),
+                     QSize(size, size));
+    }
+    return icon;
+}
+
+std::string SaveDialogStartFolder(const std::optional<std::string>& savedFolder) {
+    return savedFolder && FolderExists(*savedFolder) ? *savedFolder : DefaultSaveFolder();
+}
+
 void InitGlobals() {
     SpeakerCatalogue().Clear();
     BackgroundCatalogue().Clear();
@@ -147,12 +183,14 @@ void WaitWithWindowEvents(int milliseconds) {
     loop.exec();
 }
 
-int RunMainWindow() {
+int RunMainWindow(const std::optional<std::string>& savedFolder) {
     InitGlobals();
     SetWaitFunction(WaitWithWindowEvents);
+    QApplication::setWindowIcon(ApplicationIcon());
     int exitCode = 0;
     {
         MainWindow window;
+        window.通用对话框1->SetStartFolder(SaveDialogStartFolder(savedFolder));
         QObject::connect(&window, &MainWindow::voiceTypeSelected, &window,
                          [&window] { OnVoiceTypeSelected(window); });
         QObject::connect(&window, &MainWindow::backgroundTypeSelected, &window,
@@ -164,6 +202,9 @@ int RunMainWindow() {
         window.show();
         exitCode = QApplication::exec();
         ReleaseGlobals();
+        if (const std::string chosen = window.通用对话框1->ChosenFolder(); !chosen.empty()) {
+            StoreSaveFolder(chosen);
+        }
     }
     SetWaitFunction({});
     return exitCode;

@@ -2,9 +2,26 @@
 // Start-up and shutdown of the desktop client: the process-wide catalogues, the working
 // folder, the catalogue loader thread and the wait the window's thread uses between requests.
 
+#include <optional>
 #include <string>
 
 class MainWindow;
+class QIcon;
+
+// The name the desktop knows the program by: its desktop entry, AppStream component and icon.
+inline constexpr const char* kDesktopId = "org.dubdesk.Dubdesk";
+
+// Names the application before its QApplication exists: "dubdesk" is the window class the
+// desktop entry's StartupWMClass names, kDesktopId the entry that launched it.
+void SetApplicationIdentity();
+
+// Qt's own texts (file dialog, message boxes, standard buttons, context menus) in Chinese like
+// the rest of the window, whatever the user's locale. Needs the application object; false when
+// Qt's Chinese translations are not installed (Qt then stays English).
+bool InstallChineseQtTranslations();
+
+// The program's icon in every size it is built in.
+QIcon ApplicationIcon();
 
 // Empties both catalogues. Runs before any window exists.
 void InitGlobals();
@@ -30,6 +47,11 @@ void ReleaseGlobals();
 void WaitWithWindowEvents(int milliseconds);
 
 // The whole life of the main window under an existing QApplication: InitGlobals, the window
-// and its handlers, the created event, the event loop, ReleaseGlobals. Returns the event loop's
-// exit code.
-int RunMainWindow();
+// and its handlers, the created event, the event loop, ReleaseGlobals. The save dialog starts
+// in savedFolder (absent or gone: DefaultSaveFolder); the folder chosen in it is remembered in
+// the settings file at the end. Returns the event loop's exit code.
+int RunMainWindow(const std::optional<std::string>& savedFolder = std::nullopt);
+
+// The folder the save dialog starts in: savedFolder while it still exists, else
+// DefaultSaveFolder.
+std::string SaveDialogStartFolder(const std::optional<std::string>& savedFolder);

@@ -1,10 +1,16 @@
 #include "window/main_window.h"
 
+#include <xcb/xcb.h>
+
 #include <QComboBox>
+#include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProxyStyle>
@@ -13,6 +19,8 @@
 #include <QStyle>
 #include <QTextCursor>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <span>
 
 #include "text/code_page.h"
@@ -67,17 +75,56 @@ QStringList NameFilters(const QString& pipeFilter) {
     return filters;
 }
 
+// A file dialog that refuses a name in a folder that does not exist: the user stays in the
+// dialog with a message instead of starting a job whose file cannot be written.
+class ExistingFolderFileDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QFileInfo chosen(files.first());
+            if (!chosen.isDir() && !chosen.absoluteDir().exists()) {
+                QMessageBox::warning(
+                    this, windowTitle(),
+                    QStringLiteral("%1\n文件夹不存在。\n请检查文件夹名称是否正确。")
+                        .arg(QDir::toNativeSeparators(chosen.absolutePath())));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+QString FromFileSystem(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
 class FileSaveDialog : public SaveDialog {
   public:
     explicit FileSaveDialog(QWidget* parent) : parent_(parent) {}
 
     void SetFilter(const std::string& filter) override { filters_ = NameFilters(FromAnsi(filter)); }
 
+    void SetStartFolder(const std::string& folder) override {
+        startFolder_ = FromFileSystem(folder);
+    }
+
+    std::string ChosenFolder() const override {
+        return chosen_.isEmpty()
+                   ? std::string()
+                   : QFile::encodeName(QFileInfo(chosen_).absolutePath()).toStdString();
+    }
+
     bool Show() override {
         // Made on first use: a file dialog watches folders as soon as it exists.
         if (dialog_ == nullptr) {
-            dialog_ = new QFileDialog(parent_);
+            dialog_ = new ExistingFolderFileDialog(parent_);
             dialog_->setOption(QFileDialog::DontUseNativeDialog);
+            // The filter list shows each description alone, as the pipe form gives it; Qt
+            // would repeat the patterns after it.
+            dialog_->setOption(QFileDialog::HideNameFilterDetails);
             dialog_->setAcceptMode(QFileDialog::AcceptSave);
             dialog_->setFileMode(QFileDialog::AnyFile);
             dialog_->setDefaultSuffix(QStringLiteral("mp3"));
@@ -88,6 +135,8 @@ class FileSaveDialog : public SaveDialog {
         }
         if (!chosen_.isEmpty()) {
             dialog_->selectFile(chosen_);
+        } else if (!startFolder_.isEmpty()) {
+            dialog_->setDirectory(startFolder_);
         }
         if (dialog_->exec() != QDialog::Accepted || dialog_->selectedFiles().isEmpty()) {
             return false;
@@ -102,8 +151,45 @@ class FileSaveDialog : public SaveDialog {
     QWidget* parent_;
     QFileDialog* dialog_ = nullptr;  // owned by parent_
     QStringList filters_;
+    QString startFolder_;
     QString chosen_;
 };
+
+struct FreeDeleter {
+    void operator()(void* reply) const { std::free(reply); }
+};
+
+xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
+    const std::unique_ptr<xcb_intern_atom_reply_t, FreeDeleter> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+        nullptr));
+    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+// Qt never hands the window system an empty title: it puts the application name in its place.
+// On X11 both name properties are emptied again after Qt has written them; other window
+// systems keep Qt's choice.
+void ClearWindowSystemTitle(QWidget& window) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb") ||
+        !window.testAttribute(Qt::WA_WState_Created)) {
+        return;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) {
+        return;
+    }
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        0, nullptr);
+    const xcb_atom_t netWmName = InternAtom(connection, "_NET_WM_NAME");
+    const xcb_atom_t utf8String = InternAtom(connection, "UTF8_STRING");
+    if (netWmName != XCB_ATOM_NONE && utf8String != XCB_ATOM_NONE) {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, netWmName, utf8String, 8, 0,
+                            nullptr);
+    }
+    xcb_flush(connection);
+}
 
 template <typename Control>
 Control* Place(QWidget* parent, const QString& name, int left, int top, int width, int height) {
@@ -253,6 +339,18 @@ MainWindow::MainWindow() {
 }
 
 MainWindow::~MainWindow() = default;
+
+bool MainWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Qt writes the title when the native window is made and whenever the caption changes.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::WinIdChange || type == QEvent::WindowTitleChange ||
+         type == QEvent::Show) &&
+        windowTitle().isEmpty()) {
+        ClearWindowSystemTitle(*this);
+    }
+    return handled;
+}
 
 void SetStatusCaption(MainWindow& window, const std::string& text) {
     window.setWindowTitle(FromAnsi(text));

@@ -26,6 +26,11 @@ class SaveDialog {
     // The confirmed full path in the file system's encoding, as the dialog returned it. The
     // next Show starts from it.
     virtual std::string FileName() const = 0;
+    // The folder (file-system encoding) Show starts in until a name has been confirmed. A
+    // dialog that keeps no folders, such as a test's pre-answered one, ignores it.
+    virtual void SetStartFolder(const std::string&) {}
+    // The folder of the last confirmed name; empty before one.
+    virtual std::string ChosenFolder() const { return {}; }
 };
 
 class MainWindow : public QWidget {
@@ -63,6 +68,9 @@ class MainWindow : public QWidget {
     // The save dialog of the Play command: a file dialog; tests put their own in its place.
     std::unique_ptr<SaveDialog> 通用对话框1;
 
+  protected:
+    bool event(QEvent* event) override;
+
   signals:
     void playClicked();
     void stopClicked();
@@ -74,7 +82,8 @@ class MainWindow : public QWidget {
     void backgroundTypeSelected();
 };
 
-// The window caption becomes the text (GBK).
+// The window caption becomes the text (GBK). An empty text leaves the window manager's title
+// empty too, not filled in with the program's name.
 void SetStatusCaption(MainWindow& window, const std::string& text);
 
 // The whole content box text in GBK, line breaks as CR LF.

@@ -7,10 +7,13 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -506,15 +509,22 @@ TEST_F(FileSaveDialogTest, SavesWithMp3SuffixAndStartsFromTheLastChoice) {
     window.通用对话框1->SetFilter("声音文件（*.mp3）|*.mp3|所有文件|*.*");
     const QString expected = folder.filePath(u"广播"_qs);
     QStringList filters;
+    QStringList shownFilters;
     QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
     ASSERT_TRUE(ShowAndAnswer([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
+        const auto* shown = dialog->findChild<QComboBox*>(u"fileTypeCombo"_qs);
+        for (int i = 0; shown != nullptr && i < shown->count(); ++i) {
+            shownFilters << shown->itemText(i);
+        }
         mode = dialog->acceptMode();
         dialog->selectFile(expected);
         static_cast<QDialog*>(dialog)->accept();
     }));
     EXPECT_EQ(mode, QFileDialog::AcceptSave);
     EXPECT_EQ(filters, QStringList({u"声音文件（*.mp3） (*.mp3)"_qs, u"所有文件 (*.*)"_qs}));
+    // The user sees each description once, without Qt's repetition of the patterns.
+    EXPECT_EQ(shownFilters, QStringList({u"声音文件（*.mp3）"_qs, u"所有文件"_qs}));
     EXPECT_EQ(window.通用对话框1->FileName(),
               QFile::encodeName(expected + u".mp3"_qs).toStdString());
 
@@ -524,6 +534,50 @@ TEST_F(FileSaveDialogTest, SavesWithMp3SuffixAndStartsFromTheLastChoice) {
         dialog->reject();
     }));
     EXPECT_EQ(startsWith, QStringList({expected + u".mp3"_qs}));
+    EXPECT_EQ(window.通用对话框1->ChosenFolder(), QFile::encodeName(folder.path()).toStdString());
+}
+
+TEST_F(FileSaveDialogTest, StartsInTheStartFolderUntilANameIsConfirmed) {
+    ASSERT_TRUE(folder.isValid());
+    window.通用对话框1->SetStartFolder(QFile::encodeName(folder.path()).toStdString());
+    QString startsIn;
+    EXPECT_FALSE(ShowAndAnswer([&](QFileDialog* dialog) {
+        startsIn = dialog->directory().absolutePath();
+        dialog->reject();
+    }));
+    EXPECT_EQ(startsIn, QDir(folder.path()).absolutePath());
+    EXPECT_EQ(window.通用对话框1->ChosenFolder(), "");
+}
+
+// A name typed into a folder that does not exist: the dialog says so and stays open, as the
+// window's file dialog must; a name in an existing subfolder is taken.
+TEST_F(FileSaveDialogTest, RefusesANameInAMissingFolderWithoutClosing) {
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(QDir(folder.path()).mkdir(u"有"_qs));
+    window.通用对话框1->SetFilter("声音文件（*.mp3）|*.mp3");
+    window.通用对话框1->SetStartFolder(QFile::encodeName(folder.path()).toStdString());
+    QString message;
+    bool openAfterRefusal = false;
+    ASSERT_TRUE(ShowAndAnswer([&](QFileDialog* dialog) {
+        dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->setText(u"没有/广播"_qs);
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            message = box->text();
+            box->done(QMessageBox::Ok);
+        });
+        QPushButton* save = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+        save->click();
+        openAfterRefusal = dialog->isVisible();
+        dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->setText(u"有/广播"_qs);
+        save->click();
+    }));
+    EXPECT_TRUE(openAfterRefusal);
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder.filePath(u"没有"_qs)))) << message.toStdString();
+    EXPECT_TRUE(message.contains(u"不存在"_qs)) << message.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"没有"_qs)));
+    EXPECT_EQ(window.通用对话框1->FileName(),
+              QFile::encodeName(folder.filePath(u"有/广播.mp3"_qs)).toStdString());
 }
 
 }  // namespace
