@@ -23,6 +23,17 @@ BENCHMARK(Utf8TextToAnsiInvalid)
     ->Arg(10 << 20)
     ->Unit(benchmark::kMillisecond);
 
+// Characters code page 936 cannot hold (Thai letters, three bytes each).
+void Utf8TextToAnsiOutsideGbk(benchmark::State& state) {
+    std::string input;
+    while (input.size() + 3 <= static_cast<size_t>(state.range(0)))
+        input += "\xE0\xB8\x81";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Utf8TextToAnsi(input));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(input.size()));
+}
+BENCHMARK(Utf8TextToAnsiOutsideGbk)->Arg(512 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
 void Utf8BytesToAnsiInvalid(benchmark::State& state) {
     const std::string input(static_cast<size_t>(state.range(0)), '\xBF');
     for (auto _ : state)
@@ -58,6 +69,18 @@ void WideToTextInvalid(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(WideToTextInvalid)->Arg(512 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
+// U+FFFD, which code page 936 cannot hold.
+void WideToTextOutsideGbk(benchmark::State& state) {
+    std::string wide;
+    for (int64_t i = 0; i < state.range(0) / 2; ++i)
+        wide.append("\xFD\xFF", 2);
+    wide.append(2, '\0');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(WideToText(wide, kCodePageGbk));
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(WideToTextOutsideGbk)->Arg(512 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
 
 void PercentEncodeInvalid(benchmark::State& state) {
     const std::string input(static_cast<size_t>(state.range(0)), '\xFF');

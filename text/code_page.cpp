@@ -49,8 +49,14 @@ iconv_t Descriptor(const std::string& to, const std::string& from) {
 const std::string kCharsetGbk = "CP936";
 const std::string kCharsetUtf8 = "UTF-8";
 const std::string kCharsetUtf16 = "UTF-16LE";
-// U+FFFD in UTF-16LE and in UTF-8.
-constexpr std::string_view kReplacementWide = "\xFD\xFF";
+// glibc's own UCS-4 (wchar_t units in host order). Every conversion goes through it in two
+// single-step iconv conversions: a direct conversion between two outside charsets is two steps
+// inside glibc, and an error in its second step re-converts the whole buffer of the first, which
+// made each character the target cannot hold cost microseconds.
+const std::string kCharsetUcs4 = "WCHAR_T";
+static_assert(sizeof(wchar_t) == 4, "WCHAR_T is UCS-4");
+constexpr wchar_t kReplacementCharacter = 0xFFFD;
+// U+FFFD in UTF-8.
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
 
 std::string CharsetName(int codePage) {
@@ -101,54 +107,93 @@ void AppendConverted(iconv_t cd, std::string_view input, std::string_view substi
     output.resize(written);
 }
 
-template <typename SkipFn>
-std::string Convert(const std::string& to, const std::string& from, std::string_view input,
-                    std::string_view substitute, SkipFn skipBadInput) {
-    std::string output;
-    if (input.empty())
-        return output;
-    const iconv_t cd = Descriptor(to, from);
-    if (cd == kNoDescriptor)
-        return output;
-    AppendConverted(cd, input, substitute, skipBadInput, output);
-    char flush[16];
-    char* out = flush;
-    size_t outLeft = sizeof flush;
-    iconv(cd, nullptr, nullptr, &out, &outLeft);
-    output.append(flush, out);
-    return output;
-}
-
 size_t SkipOneByte(std::string_view) {
     return 1;
+}
+
+size_t SkipOneUnit(std::string_view rest) {
+    return std::min(rest.size(), size_t{2});
+}
+
+size_t SkipOneUcs4Character(std::string_view rest) {
+    return std::min(rest.size(), sizeof(wchar_t));
 }
 
 std::string_view UpToZero(const std::string& text) {
     return std::string_view(text.data(), std::min(text.find('\0'), text.size()));
 }
 
-// Decodes bytes of a code page to UTF-16LE; each undecodable byte becomes U+FFFD.
-std::string Decode(std::string_view bytes, int codePage) {
-    return Convert(kCharsetUtf16, CharsetName(codePage), bytes, kReplacementWide, SkipOneByte);
+std::string_view Ucs4(const wchar_t& character) {
+    return std::string_view(reinterpret_cast<const char*>(&character), sizeof character);
 }
 
-// Encodes UTF-16LE units; a character the code page cannot hold becomes its default
-// character, a surrogate pair counting as one character.
+// UTF-8 to UCS-4 with the one UTF-8 walker: a bad byte (overlong, surrogate, out of range or
+// truncated sequences count as bad bytes one by one) becomes `bad`.
+void AppendUtf8Decoded(std::string_view utf8, wchar_t bad, std::string& ucs4) {
+    size_t written = ucs4.size();
+    ucs4.resize(written + utf8.size() * sizeof(wchar_t));  // never more characters than bytes
+    for (size_t i = 0; i < utf8.size();) {
+        const Utf8Character character = NextUtf8Character(utf8, i);
+        const wchar_t unit = character.value < 0 ? bad : static_cast<wchar_t>(character.value);
+        std::memcpy(ucs4.data() + written, &unit, sizeof unit);
+        written += sizeof unit;
+        i += character.length;
+    }
+    ucs4.resize(written);
+}
+
+// Appends input, decoded from the code page, to ucs4; each byte that starts no character of it
+// becomes `bad`.
+void AppendDecoded(int codePage, std::string_view input, const wchar_t& bad, std::string& ucs4) {
+    if (codePage == kCodePageUtf8) {
+        AppendUtf8Decoded(input, bad, ucs4);
+        return;
+    }
+    const iconv_t cd = Descriptor(kCharsetUcs4, CharsetName(codePage));
+    if (cd != kNoDescriptor)
+        AppendConverted(cd, input, Ucs4(bad), SkipOneByte, ucs4);
+}
+
+// Appends the UCS-4 characters, encoded in charset, to output; a character the charset cannot
+// hold becomes substitute.
+void AppendEncoded(const std::string& charset, std::string_view ucs4, std::string_view substitute,
+                   std::string& output) {
+    const iconv_t cd = Descriptor(charset, kCharsetUcs4);
+    if (cd != kNoDescriptor)
+        AppendConverted(cd, ucs4, substitute, SkipOneUcs4Character, output);
+}
+
+// What a byte that is no character becomes on its way to the code page: U+FFFD, which code
+// page 936 cannot hold either, so there it is "?" at once.
+const wchar_t& BadInputFor(int codePage) {
+    static constexpr wchar_t kQuestionMark = L'?';
+    return codePage == kCodePageUtf8 ? kReplacementCharacter : kQuestionMark;
+}
+
+// The default character of a code page: "?" for 936, U+FFFD where the code page can hold it.
+std::string_view DefaultCharacter(int codePage) {
+    return codePage == kCodePageUtf8 ? kReplacementUtf8 : std::string_view("?");
+}
+
+// Decodes bytes of a code page to UTF-16LE; each undecodable byte becomes U+FFFD.
+std::string Decode(std::string_view bytes, int codePage) {
+    std::string ucs4;
+    AppendDecoded(codePage, bytes, kReplacementCharacter, ucs4);
+    std::string wide;
+    AppendEncoded(kCharsetUtf16, ucs4, "\xFD\xFF", wide);
+    return wide;
+}
+
+// Encodes UTF-16LE units; a lone surrogate and a character the code page cannot hold each
+// become its default character, a surrogate pair counting as one character.
 std::string Encode(std::string_view wide, int codePage) {
-    const bool toUtf8 = codePage == kCodePageUtf8;
-    return Convert(
-        CharsetName(codePage), kCharsetUtf16, wide,
-        toUtf8 ? kReplacementUtf8 : std::string_view("?"), [](std::string_view rest) -> size_t {
-            if (rest.size() < 2)
-                return rest.size();
-            const auto unit = [&](size_t i) {
-                return static_cast<unsigned>(static_cast<unsigned char>(rest[i])) |
-                       static_cast<unsigned>(static_cast<unsigned char>(rest[i + 1])) << 8;
-            };
-            const bool pair = rest.size() >= 4 && unit(0) >= 0xD800 && unit(0) <= 0xDBFF &&
-                              unit(2) >= 0xDC00 && unit(2) <= 0xDFFF;
-            return pair ? size_t{4} : size_t{2};
-        });
+    std::string ucs4;
+    const iconv_t cd = Descriptor(kCharsetUcs4, kCharsetUtf16);
+    if (cd != kNoDescriptor)
+        AppendConverted(cd, wide, Ucs4(BadInputFor(codePage)), SkipOneUnit, ucs4);
+    std::string text;
+    AppendEncoded(CharsetName(codePage), ucs4, DefaultCharacter(codePage), text);
+    return text;
 }
 
 bool IsAscii(char c) {
@@ -170,17 +215,13 @@ size_t AsciiPrefixLength(std::string_view text) {
 }
 
 // ASCII is the same in UTF-8 and code page 936, so runs of it are copied and only the other
-// runs go through iconv. runEnd(text, at) gives the end of the run starting with the non-ASCII
-// byte at `at`; it must end on a character boundary.
-template <typename RunEndFn, typename SkipFn>
-std::string ConvertAroundAscii(const std::string& to, const std::string& from,
-                               std::string_view input, std::string_view substitute, RunEndFn runEnd,
-                               SkipFn skipBadInput) {
+// runs are converted. runEnd(text, at) gives the end of the run starting with the non-ASCII byte
+// at `at`; it must end on a character boundary.
+template <typename RunEndFn>
+std::string ConvertAroundAscii(int to, int from, std::string_view input, RunEndFn runEnd) {
     std::string output;
-    const iconv_t cd = Descriptor(to, from);
-    if (cd == kNoDescriptor)
-        return output;
     output.reserve(input.size());
+    std::string ucs4;
     size_t at = 0;
     while (at < input.size()) {
         const size_t ascii = AsciiPrefixLength(input.substr(at));
@@ -189,17 +230,12 @@ std::string ConvertAroundAscii(const std::string& to, const std::string& from,
         if (at == input.size())
             break;
         const size_t end = runEnd(input, at);
-        AppendConverted(cd, input.substr(at, end - at), substitute, skipBadInput, output);
+        ucs4.clear();
+        AppendDecoded(from, input.substr(at, end - at), BadInputFor(to), ucs4);
+        AppendEncoded(CharsetName(to), ucs4, DefaultCharacter(to), output);
         at = end;
     }
     return output;
-}
-
-// The UTF-8 character at the start of rest as the two-step conversion by way of UTF-16 sees
-// it: its length when UTF-16 can hold it, otherwise 1 (a bad byte).
-size_t Utf8CharacterOrBadByte(std::string_view rest) {
-    const Utf8Character character = NextUtf8Character(rest, 0);
-    return character.value < 0 ? 1 : character.length;
 }
 
 // UTF-8 straight to code page 936. A bad byte and a character the code page cannot hold each
@@ -211,7 +247,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
             ++at;
         return at;
     };
-    return ConvertAroundAscii(kCharsetGbk, kCharsetUtf8, utf8, "?", runEnd, Utf8CharacterOrBadByte);
+    return ConvertAroundAscii(kCodePageGbk, kCodePageUtf8, utf8, runEnd);
 }
 
 // Code page 936 straight to UTF-8; each undecodable byte becomes U+FFFD.
@@ -224,8 +260,7 @@ std::string GbkToUtf8(std::string_view gbk) {
                 break;
         return at;
     };
-    return ConvertAroundAscii(kCharsetUtf8, kCharsetGbk, gbk, kReplacementUtf8, runEnd,
-                              SkipOneByte);
+    return ConvertAroundAscii(kCodePageUtf8, kCodePageGbk, gbk, runEnd);
 }
 
 }  // namespace

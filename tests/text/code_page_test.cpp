@@ -283,7 +283,8 @@ std::string Repeat(std::string_view unit, size_t count) {
     return text;
 }
 
-// Ten megabytes of bytes no decoder accepts: each becomes one substitute, and the whole takes
+// Ten megabytes of bytes no decoder accepts or characters the target cannot hold: each becomes
+// one substitute, and the whole takes
 // time in proportion to its size (a regrown output per bad byte once made this minutes). The
 // bound is generous for a loaded or sanitized build; the benchmark has the real figure.
 TEST(Conversions, TenMegabytesOfInvalidBytesInLinearTime) {
@@ -302,6 +303,13 @@ TEST(Conversions, TenMegabytesOfInvalidBytesInLinearTime) {
          [](const std::string& text) { return TextToWide(text); },
          Repeat("\xFD\xFF", kBytes) + Bytes({"\0\0", 2})},
         {"WideToText", Repeat(Bytes({"\x00\xDC", 2}), kBytes / 2),
+         [](const std::string& wide) { return WideToText(wide, kCodePageGbk); },
+         std::string(kBytes / 2, '?')},
+        // Characters the target cannot hold, each a "?" (glibc's direct conversion redid its
+        // whole buffer for each of them).
+        {"Utf8TextToAnsiOutsideGbk", Repeat(Utf8(u8"ก"), kBytes / 3), Utf8TextToAnsi,
+         std::string(kBytes / 3, '?')},
+        {"WideToTextOutsideGbk", Repeat(Bytes({"\xFD\xFF", 2}), kBytes / 2),
          [](const std::string& wide) { return WideToText(wide, kCodePageGbk); },
          std::string(kBytes / 2, '?')},
     };
