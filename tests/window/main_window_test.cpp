@@ -573,7 +573,8 @@ TEST_F(FileSaveDialogTest, RefusesANameInAMissingFolderWithoutClosing) {
         save->click();
     }));
     EXPECT_TRUE(openAfterRefusal);
-    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder.filePath(u"没有"_qs)))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder.filePath(u"没有"_qs))))
+        << message.toStdString();
     EXPECT_TRUE(message.contains(u"不存在"_qs)) << message.toStdString();
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"没有"_qs)));
     EXPECT_EQ(window.通用对话框1->FileName(),
