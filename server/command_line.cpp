@@ -53,7 +53,7 @@ ServerCommandLine ParseServerCommandLine(const std::vector<std::string>& argumen
         } else if (argument == "--never-ready") {
             misbehaviour.neverReady = true;
         } else if (argument == "--delay-ms") {
-            integer(0, 3600000, &misbehaviour.delayMs);
+            integer(0, kMaxDelayMs, &misbehaviour.delayMs);
         } else if (argument == "--hang") {
             misbehaviour.hang = true;
         } else if (argument == "--stall-path") {

@@ -1,3 +1,5 @@
+// The HTTP side of the server: routes, cookies, addresses, the request log. Jobs live in the
+// job store, the switches in misbehaviour, the offer in the catalogue.
 #include "server/dubbing_server.h"
 
 #include <httplib.h>
@@ -6,46 +8,39 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <deque>
-#include <map>
-#include <mutex>
-#include <nlohmann/json.hpp>
-#include <random>
 #include <thread>
 
-#include "server/development_token.h"
+#include "protocol/development_token.h"
+#include "protocol/service_paths.h"
 #include "server/dubbing_render.h"
+#include "server/file_paths.h"
+#include "server/job_store.h"
+#include "server/json_answer.h"
 #include "server/server_catalogue.h"
-#include "server/synthesis_request.h"
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+using dubserver::Answer;
+using dubserver::Job;
+using dubserver::JobStatus;
+using dubserver::Json;
+using dubserver::Success;
 using Clock = std::chrono::steady_clock;
 using httplib::Request;
 using httplib::Response;
 
 constexpr char kJsonType[] = "application/json;charset=UTF-8";
 constexpr char kSessionCookie[] = "DUBSESSION";
-constexpr char kControlPath[] = "/__control";
-// Finished jobs kept for download; older ones are forgotten.
-constexpr size_t kKeptJobs = 16;
 constexpr size_t kMaxRequestBytes = 1024 * 1024;
-
-std::string Dump(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-Json Answer(int code, const std::string& message, Json data = nullptr) {
-    return Json{{"code", code}, {"message", message}, {"data", std::move(data)}};
-}
+// Category and file numbers in the request paths.
+constexpr char kNumber[] = R"((-?\d+))";
+constexpr char kFileNumber[] = R"((\d+))";
 
 void SendJson(Response& res, int status, const Json& answer) {
     res.status = status;
-    res.set_content(Dump(answer), kJsonType);
+    res.set_content(dubserver::Dump(answer), kJsonType);
 }
 
 std::optional<int64_t> ParseInteger(const std::string& text) {
@@ -90,22 +85,6 @@ bool IsLoopback(const std::string& address) {
     return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
 }
 
-// Bytes that are no JSON: a plausible start, then noise with bytes that are not UTF-8, list
-// markers and a zero byte. The same bytes every time.
-std::string GarbageAnswer() {
-    std::string garbage = "{\"code\":200,\"data\":[{\"riId\":";
-    std::minstd_rand noise(20240229);
-    for (int i = 0; i < 600; ++i) {
-        garbage.push_back(static_cast<char>(noise() % 256));
-        if (i == 300) {
-            garbage += "},{\"biId\":\xff\xfe,\"bgVoxUrl\":\"\xe4\xbd";
-        } else if (i == 450) {
-            garbage.push_back('\0');
-        }
-    }
-    return garbage;
-}
-
 // When each request began, for the log; set by the pre-routing handler of the same thread.
 thread_local const Request* t_loggedRequest = nullptr;
 thread_local Clock::time_point t_requestStart;
@@ -129,42 +108,25 @@ void LogRequest(const Request& req, const Response& res) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+std::string SynVoxPath(const char* endpoint) {
+    return std::string(kSynVoxPath) + endpoint;
+}
+
 }  // namespace
 
 struct DubbingServer::State {
-    enum class JobStatus { kRendering, kReady, kFailed };
-    struct Job {
-        std::string session;
-        JobStatus status = JobStatus::kRendering;
-        std::string mp3;
-        int polls = 0;
-    };
-
     explicit State(ServerOptions serverOptions)
-        : options(std::move(serverOptions)), misbehaviour(options.misbehaviour) {}
+        : options(std::move(serverOptions)), switches(options.misbehaviour) {}
 
     ServerOptions options;
+    MisbehaviourSwitches switches;
+    dubserver::JobStore store{dubserver::RenderDubbing};
     httplib::Server http;
     std::thread listener;
-    std::thread renderer;
     std::string host;
     int port = -1;
 
-    mutable std::mutex mutex;
-    std::condition_variable changed;  // switches changed or the server stops
-    std::condition_variable work;     // a job to render or the server stops
-    ServerMisbehaviour misbehaviour;
-    bool stopping = false;
-    std::map<int64_t, Job> jobs;
-    std::deque<int64_t> jobOrder;
-    std::deque<std::pair<int64_t, dubserver::DubbingRequest>> pending;
-    int64_t nextSerial = 100001;
-    int acceptedSubmits = 0;
-    std::mt19937_64 random{std::random_device{}()};
-
     void Route();
-    void Stall(const std::string& path);
-    void RenderJobs();
     std::string OriginOf(const Request& req) const;
     bool CatalogueGarbage(Response& res) const;
 
@@ -190,28 +152,8 @@ std::string DubbingServer::State::OriginOf(const Request& req) const {
     return "http://" + (usable ? hostLine : Authority(host, port));
 }
 
-void DubbingServer::State::Stall(const std::string& path) {
-    if (path == kControlPath) {
-        return;
-    }
-    std::unique_lock lock(mutex);
-    const auto applies = [&] {
-        return misbehaviour.stallPath.empty() ||
-               path.find(misbehaviour.stallPath) != std::string::npos;
-    };
-    if (!applies()) {
-        return;
-    }
-    if (misbehaviour.delayMs > 0) {
-        changed.wait_for(lock, std::chrono::milliseconds(misbehaviour.delayMs),
-                         [&] { return stopping; });
-    }
-    changed.wait(lock, [&] { return stopping || !misbehaviour.hang || !applies(); });
-}
-
 bool DubbingServer::State::CatalogueGarbage(Response& res) const {
-    std::lock_guard lock(mutex);
-    if (!misbehaviour.catalogueGarbage) {
+    if (!switches.Current().catalogueGarbage) {
         return false;
     }
     res.set_content(GarbageAnswer(), kJsonType);
@@ -234,9 +176,10 @@ void DubbingServer::State::CustomTrackList(const Request& req, Response& res) {
         return;
     }
     if (!CatalogueGarbage(res)) {
-        const int page = static_cast<int>(ParseInteger(req.get_param_value("page")).value_or(1));
+        const int page =
+            static_cast<int>(ParseInteger(req.get_param_value(kPageParameter)).value_or(1));
         const int pageCount =
-            static_cast<int>(ParseInteger(req.get_param_value("pageCount")).value_or(10));
+            static_cast<int>(ParseInteger(req.get_param_value(kPageCountParameter)).value_or(10));
         res.set_content(dubserver::CustomTrackListAnswer(page, pageCount, OriginOf(req)),
                         kJsonType);
     }
@@ -249,89 +192,53 @@ void DubbingServer::State::TrackList(const Request& req, Response& res) {
 }
 
 void DubbingServer::State::Submit(const Request& req, Response& res) {
-    std::unique_lock lock(mutex);
-    if (misbehaviour.refuseSubmit) {
+    if (switches.Current().refuseSubmit) {
         SendJson(res, 503, Answer(503, "服务繁忙，请稍后再试"));
         return;
     }
-    lock.unlock();
     dubserver::ParsedSubmit parsed = dubserver::ParseSubmitBody(req.body);
     if (!parsed.request) {
         SendJson(res, 400, Answer(400, parsed.error));
         return;
     }
-    lock.lock();
-    char session[33];
-    std::snprintf(session, sizeof session, "%016llx%016llx",
-                  static_cast<unsigned long long>(random()),
-                  static_cast<unsigned long long>(random()));
-    const int64_t serial = nextSerial++;
-    jobs[serial].session = session;
-    jobOrder.push_back(serial);
-    if (jobOrder.size() > kKeptJobs) {
-        jobs.erase(jobOrder.front());
-        jobOrder.pop_front();
-    }
-    pending.emplace_back(serial, std::move(*parsed.request));
-    ++acceptedSubmits;
-    if (!misbehaviour.dropCookie) {
+    const dubserver::JobStore::Accepted job = store.Add(std::move(*parsed.request));
+    if (!switches.Current().dropCookie) {
         res.set_header("Set-Cookie",
-                       std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly");
+                       std::string(kSessionCookie) + "=" + job.session + "; Path=/; HttpOnly");
     }
-    lock.unlock();
-    work.notify_one();
     // The client cuts the serial number up to the next closing brace.
-    SendJson(res, 200, Answer(200, "成功", Json{{"serialId", serial}}));
+    SendJson(res, 200, Success(Json{{kSerialIdParameter, job.serial}}));
 }
 
 template <typename AnswerFor>
 void DubbingServer::State::FollowUp(const Request& req, Response& res, AnswerFor answer) {
-    const std::string session = CookieValue(req, kSessionCookie);
-    const std::optional<int64_t> serial = ParseInteger(req.get_param_value("serialId"));
-    std::unique_lock lock(mutex);
-    const auto job = serial ? jobs.find(*serial) : jobs.end();
-    const bool knownSession = std::any_of(jobs.begin(), jobs.end(), [&](const auto& entry) {
-        return entry.second.session == session;
-    });
-    if (session.empty() || (job != jobs.end() && job->second.session != session) ||
-        (job == jobs.end() && !knownSession)) {
-        SendJson(res, 403, Answer(403, "登录已失效，请重新登录"));
-        return;
+    const std::optional<int64_t> serial = ParseInteger(req.get_param_value(kSerialIdParameter));
+    const std::string origin = OriginOf(req);
+    Json answered;
+    switch (store.Visit(CookieValue(req, kSessionCookie), serial,
+                        [&](Job& job) { answered = answer(job, *serial, origin); })) {
+        case dubserver::JobAccess::kForbidden:
+            SendJson(res, 403, Answer(403, "登录已失效，请重新登录"));
+            return;
+        case dubserver::JobAccess::kNoSuchJob:
+            SendJson(res, 200, Answer(404, "任务不存在"));
+            return;
+        case dubserver::JobAccess::kGranted:
+            SendJson(res, 200, answered);
+            return;
     }
-    if (job == jobs.end()) {
-        SendJson(res, 200, Answer(404, "任务不存在"));
-        return;
-    }
-    SendJson(res, 200, answer(job->second, *serial, OriginOf(req)));
 }
 
 void DubbingServer::State::Download(const Request& req, Response& res) {
     const std::optional<int64_t> serial = ParseInteger(req.matches[1].str());
-    std::unique_lock lock(mutex);
-    const auto job = serial ? jobs.find(*serial) : jobs.end();
-    if (job == jobs.end() || job->second.status != JobStatus::kReady) {
+    const std::optional<std::string> mp3 = serial ? store.FinishedMp3(*serial) : std::nullopt;
+    if (!mp3) {
         SendJson(res, 404, Answer(404, "文件不存在"));
         return;
     }
-    const std::string& mp3 = job->second.mp3;
-    switch (misbehaviour.downloadFault) {
-        case DownloadFault::kNone:
-            res.set_content(mp3, "audio/mpeg");
-            break;
-        case DownloadFault::kHtmlErrorPage:
-            res.status = 500;
-            res.set_content(
-                "<!DOCTYPE html><html><head><title>500 Internal Server Error</title></head>"
-                "<body><h1>500 Internal Server Error</h1><p>服务器内部错误</p></body></html>",
-                "text/html;charset=UTF-8");
-            break;
-        case DownloadFault::kTruncated:
-            res.set_content(mp3.substr(0, mp3.size() / 2), "audio/mpeg");
-            break;
-        case DownloadFault::kEmpty:
-            res.set_content(std::string(), "audio/mpeg");
-            break;
-    }
+    const DownloadAnswer answer = AnswerDownload(switches.Current().downloadFault, *mp3);
+    res.status = answer.status;
+    res.set_content(answer.body, answer.contentType);
 }
 
 void DubbingServer::State::Control(const Request& req, Response& res) {
@@ -339,82 +246,15 @@ void DubbingServer::State::Control(const Request& req, Response& res) {
         SendJson(res, 403, Answer(403, "forbidden"));
         return;
     }
-    std::unique_lock lock(mutex);
     if (req.method == "POST") {
-        const nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object()) {
-            SendJson(res, 400, Answer(400, "bad control document"));
+        const std::string error = switches.ApplyControlDocument(req.body);
+        if (!error.empty()) {
+            SendJson(res, 400, Answer(400, error));
             return;
-        }
-        ServerMisbehaviour next = misbehaviour;
-        try {
-            if (body.value("reset", false)) {
-                next = ServerMisbehaviour{};
-            }
-            next.refuseSubmit = body.value("refuseSubmit", next.refuseSubmit);
-            next.neverReady = body.value("neverReady", next.neverReady);
-            if (body.contains("delayMs")) {
-                const auto& delay = body["delayMs"];
-                if (!delay.is_number_integer() || delay.get<int64_t>() < 0 ||
-                    delay.get<int64_t>() > 3600000) {
-                    SendJson(res, 400, Answer(400, "delayMs is a whole number of milliseconds"));
-                    return;
-                }
-                next.delayMs = delay.get<int>();
-            }
-            next.hang = body.value("hang", next.hang);
-            next.stallPath = body.value("stallPath", next.stallPath);
-            next.dropCookie = body.value("dropCookie", next.dropCookie);
-            next.catalogueGarbage = body.value("catalogueGarbage", next.catalogueGarbage);
-            const std::optional<DownloadFault> fault = DownloadFaultFromName(
-                body.value("downloadFault", DownloadFaultName(next.downloadFault)));
-            if (!fault) {
-                SendJson(res, 400, Answer(400, "unknown downloadFault"));
-                return;
-            }
-            next.downloadFault = *fault;
-        } catch (const nlohmann::json::exception&) {
-            SendJson(res, 400, Answer(400, "bad control document"));
-            return;
-        }
-        misbehaviour = next;
-        lock.unlock();
-        changed.notify_all();
-        lock.lock();
-    }
-    SendJson(res, 200,
-             Answer(200, "ok",
-                    Json{{"refuseSubmit", misbehaviour.refuseSubmit},
-                         {"neverReady", misbehaviour.neverReady},
-                         {"delayMs", misbehaviour.delayMs},
-                         {"hang", misbehaviour.hang},
-                         {"stallPath", misbehaviour.stallPath},
-                         {"dropCookie", misbehaviour.dropCookie},
-                         {"downloadFault", DownloadFaultName(misbehaviour.downloadFault)},
-                         {"catalogueGarbage", misbehaviour.catalogueGarbage}}));
-}
-
-void DubbingServer::State::RenderJobs() {
-    std::unique_lock lock(mutex);
-    while (true) {
-        work.wait(lock, [&] { return stopping || !pending.empty(); });
-        if (stopping) {
-            return;
-        }
-        auto [serial, request] = std::move(pending.front());
-        pending.pop_front();
-        if (!jobs.contains(serial)) {
-            continue;  // forgotten before its turn came
-        }
-        lock.unlock();
-        std::string mp3 = dubserver::RenderDubbing(request);
-        lock.lock();
-        const auto job = jobs.find(serial);
-        if (job != jobs.end()) {
-            job->second.status = mp3.empty() ? JobStatus::kFailed : JobStatus::kReady;
-            job->second.mp3 = std::move(mp3);
         }
     }
+    res.status = 200;
+    res.set_content(ControlAnswer(switches.Current()), kJsonType);
 }
 
 void DubbingServer::State::Route() {
@@ -430,118 +270,96 @@ void DubbingServer::State::Route() {
     http.set_pre_routing_handler([this](const Request& req, Response&) {
         t_loggedRequest = &req;
         t_requestStart = Clock::now();
-        Stall(req.path);
+        switches.Stall(req.path);
         return httplib::Server::HandlerResponse::Unhandled;
     });
     if (!options.quiet) {
         http.set_logger(LogRequest);
     }
 
-    http.Get(R"(/pc/api/reader/readerInfo/(-?\d+))",
+    http.Get(std::string(kReaderInfoPath) + kNumber,
              [this](const Request& req, Response& res) { SpeakerList(req, res); });
-    http.Get("/pc/api/customBgVoxList",
+    http.Get(kCustomBgVoxListPath,
              [this](const Request& req, Response& res) { CustomTrackList(req, res); });
-    http.Get(R"(/pc/api/bgVox/bgVoxInfo/(-?\d+))",
+    http.Get(std::string(kBgVoxInfoPath) + kNumber,
              [this](const Request& req, Response& res) { TrackList(req, res); });
-    http.Post("/pc/api/synVox/speechSynth",
+    http.Post(SynVoxPath(kSpeechSynthEndpoint),
               [this](const Request& req, Response& res) { Submit(req, res); });
 
-    http.Get("/pc/api/synVox/queryProcess", [this](const Request& req, Response& res) {
+    http.Get(SynVoxPath(kQueryProcessEndpoint), [this](const Request& req, Response& res) {
         FollowUp(req, res, [](const Job& job, int64_t serial, const std::string&) {
-            return Answer(200, "成功",
-                          Json{{"serialId", serial},
-                               {"process", job.status == JobStatus::kRendering ? 50 : 100}});
+            return Success(Json{{kSerialIdParameter, serial},
+                                {"process", job.status == JobStatus::kRendering ? 50 : 100}});
         });
     });
-    http.Get("/pc/api/synVox/querySynthTingResult", [this](const Request& req, Response& res) {
+    http.Get(SynVoxPath(kQuerySynthTingResultEndpoint), [this](const Request& req, Response& res) {
         FollowUp(req, res, [](const Job& job, int64_t serial, const std::string&) {
-            return Answer(
-                200, "成功",
-                Json{{"serialId", serial}, {"finished", job.status != JobStatus::kRendering}});
+            return Success(Json{{kSerialIdParameter, serial},
+                                {"finished", job.status != JobStatus::kRendering}});
         });
     });
-    http.Get("/pc/api/synVox/recordExport", [this](const Request& req, Response& res) {
+    http.Get(SynVoxPath(kRecordExportEndpoint), [this](const Request& req, Response& res) {
         FollowUp(req, res, [](const Job&, int64_t serial, const std::string&) {
-            return Answer(200, "成功", Json{{"serialId", serial}, {"exported", true}});
+            return Success(Json{{kSerialIdParameter, serial}, {"exported", true}});
         });
     });
-    http.Get("/pc/api/synVox/querySynthResult", [this](const Request& req, Response& res) {
-        FollowUp(req, res, [this](Job& job, int64_t serial, const std::string& origin) {
+    http.Get(SynVoxPath(kQuerySynthResultEndpoint), [this](const Request& req, Response& res) {
+        const bool neverReady = switches.Current().neverReady;
+        FollowUp(req, res, [&](Job& job, int64_t serial, const std::string& origin) {
             ++job.polls;
             // "status":-1 is what the client reads as work in progress.
-            if (misbehaviour.neverReady || job.polls <= options.busyPolls ||
+            if (neverReady || job.polls <= options.busyPolls ||
                 job.status == JobStatus::kRendering) {
-                return Answer(200, "成功", Json{{"serialId", serial}, {"status", -1}});
+                return Success(Json{{kSerialIdParameter, serial}, {"status", -1}});
             }
             if (job.status == JobStatus::kFailed) {
-                return Answer(500, "语音合成失败", Json{{"serialId", serial}, {"status", 2}});
+                return Answer(500, "语音合成失败",
+                              Json{{kSerialIdParameter, serial}, {"status", 2}});
             }
-            return Answer(200, "成功",
-                          Json{{"serialId", serial},
-                               {"status", 1},
-                               {"vsriDownurl",
-                                origin + "/files/dubbing/" + std::to_string(serial) + ".mp3"}});
+            return Success(Json{{kSerialIdParameter, serial},
+                                {"status", 1},
+                                {"vsriDownurl", origin + dubserver::kDubbingFilesPath +
+                                                    std::to_string(serial) + ".mp3"}});
         });
     });
-    http.Get(R"(/files/dubbing/(\d+)\.mp3)",
+    http.Get(std::string(dubserver::kDubbingFilesPath) + kFileNumber + R"(\.mp3)",
              [this](const Request& req, Response& res) { Download(req, res); });
 
-    http.Get(R"(/bgvox/(\d+))", [this](const Request& req, Response& res) {
+    http.Get(std::string(dubserver::kTrackPath) + kFileNumber, [this](const Request& req,
+                                                                      Response& res) {
         if (dubserver::FindBackgroundTrack(MatchedNumber(req)) == nullptr) {
             SendJson(res, 404, Answer(404, "背景音乐不存在"));
             return;
         }
         res.set_redirect(dubserver::TrackFileAddress(OriginOf(req), MatchedNumber(req)), 302);
     });
-    http.Get(R"(/files/bgvox/(\d+)\.mp3)", [](const Request& req, Response& res) {
-        const dubserver::BackgroundTrack* track =
-            dubserver::FindBackgroundTrack(MatchedNumber(req));
-        if (track == nullptr) {
-            SendJson(res, 404, Answer(404, "文件不存在"));
-            return;
-        }
-        res.set_content(dubserver::AudioOfTrack(*track).mp3, "audio/mpeg");
-    });
-    http.Get(R"(/files/reader/(\d+)\.(mp3|svg))", [](const Request& req, Response& res) {
-        const dubserver::Speaker* speaker = dubserver::FindSpeaker(MatchedNumber(req));
-        const std::string sample = speaker == nullptr || req.matches[2] == "svg"
-                                       ? ""
-                                       : dubserver::SampleOfSpeaker(*speaker);
-        if (speaker == nullptr || (req.matches[2] == "mp3" && sample.empty())) {
-            SendJson(res, 404, Answer(404, "文件不存在"));
-        } else if (req.matches[2] == "svg") {
-            res.set_content(dubserver::PictureOfSpeaker(*speaker), "image/svg+xml");
-        } else {
-            res.set_content(sample, "audio/mpeg");
-        }
-    });
+    http.Get(std::string(dubserver::kTrackFilesPath) + kFileNumber + R"(\.mp3)",
+             [](const Request& req, Response& res) {
+                 const dubserver::BackgroundTrack* track =
+                     dubserver::FindBackgroundTrack(MatchedNumber(req));
+                 if (track == nullptr) {
+                     SendJson(res, 404, Answer(404, "文件不存在"));
+                     return;
+                 }
+                 res.set_content(dubserver::AudioOfTrack(*track).mp3, "audio/mpeg");
+             });
+    http.Get(std::string(dubserver::kSpeakerFilesPath) + kFileNumber + R"(\.(mp3|svg))",
+             [](const Request& req, Response& res) {
+                 const dubserver::Speaker* speaker = dubserver::FindSpeaker(MatchedNumber(req));
+                 const std::string sample = speaker == nullptr || req.matches[2] == "svg"
+                                                ? ""
+                                                : dubserver::SampleOfSpeaker(*speaker);
+                 if (speaker == nullptr || (req.matches[2] == "mp3" && sample.empty())) {
+                     SendJson(res, 404, Answer(404, "文件不存在"));
+                 } else if (req.matches[2] == "svg") {
+                     res.set_content(dubserver::PictureOfSpeaker(*speaker), "image/svg+xml");
+                 } else {
+                     res.set_content(sample, "audio/mpeg");
+                 }
+             });
 
     http.Get(kControlPath, [this](const Request& req, Response& res) { Control(req, res); });
     http.Post(kControlPath, [this](const Request& req, Response& res) { Control(req, res); });
-}
-
-const char* DownloadFaultName(DownloadFault fault) {
-    switch (fault) {
-        case DownloadFault::kNone:
-            return "none";
-        case DownloadFault::kHtmlErrorPage:
-            return "html";
-        case DownloadFault::kTruncated:
-            return "truncated";
-        case DownloadFault::kEmpty:
-            return "empty";
-    }
-    return "none";
-}
-
-std::optional<DownloadFault> DownloadFaultFromName(const std::string& name) {
-    for (DownloadFault fault : {DownloadFault::kNone, DownloadFault::kHtmlErrorPage,
-                                DownloadFault::kTruncated, DownloadFault::kEmpty}) {
-        if (name == DownloadFaultName(fault)) {
-            return fault;
-        }
-    }
-    return std::nullopt;
 }
 
 DubbingServer::DubbingServer(ServerOptions options)
@@ -565,7 +383,6 @@ int DubbingServer::Start(const std::string& host, int port) {
     }
     state.host = host;
     state.port = bound;
-    state.renderer = std::thread([&state] { state.RenderJobs(); });
     state.listener = std::thread([&state] { state.http.listen_after_bind(); });
     // Stop is only safe once the server runs.
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -581,18 +398,12 @@ int DubbingServer::Start(const std::string& host, int port) {
 
 void DubbingServer::Stop() {
     State& state = *state_;
-    {
-        std::lock_guard lock(state.mutex);
-        state.stopping = true;
-    }
-    state.changed.notify_all();
-    state.work.notify_all();
+    state.switches.ReleaseAll();
+    // No render starts once stopping; the one in hand finishes.
+    state.store.Stop();
     if (state.listener.joinable()) {
         state.http.stop();
         state.listener.join();
-    }
-    if (state.renderer.joinable()) {
-        state.renderer.join();
     }
 }
 
@@ -609,19 +420,13 @@ std::string DubbingServer::Origin() const {
 }
 
 void DubbingServer::SetMisbehaviour(const ServerMisbehaviour& misbehaviour) {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->misbehaviour = misbehaviour;
-    }
-    state_->changed.notify_all();
+    state_->switches.Set(misbehaviour);
 }
 
 ServerMisbehaviour DubbingServer::Misbehaviour() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->misbehaviour;
+    return state_->switches.Current();
 }
 
 int DubbingServer::AcceptedSubmits() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->acceptedSubmits;
+    return state_->store.AcceptedCount();
 }

@@ -8,42 +8,9 @@
 // that client tests compiled with any execution character set can include it.
 
 #include <memory>
-#include <optional>
 #include <string>
 
-// What the download address serves instead of the finished audio.
-enum class DownloadFault {
-    kNone,           // the MP3 file
-    kHtmlErrorPage,  // status 500 with an HTML error page
-    kTruncated,      // status 200 with the first half of the MP3 file
-    kEmpty,          // status 200 with an empty body
-};
-
-// "none", "html", "truncated", "empty": the names used on the command line and by the control
-// endpoint.
-const char* DownloadFaultName(DownloadFault fault);
-std::optional<DownloadFault> DownloadFaultFromName(const std::string& name);
-
-// Ways to make the server misbehave, for tests and demonstrations. The default is a
-// well-behaved server.
-struct ServerMisbehaviour {
-    // The submit answers an error: status 503, no success message, no serial number.
-    bool refuseSubmit = false;
-    // The result poll reports work in progress forever.
-    bool neverReady = false;
-    // Every stalled request waits this long before it is answered.
-    int delayMs = 0;
-    // Every stalled request is held until this switch is cleared or the server stops.
-    bool hang = false;
-    // Which requests stall: those whose path contains this text; empty means every request
-    // except the control endpoint.
-    std::string stallPath;
-    // The submit sets no session cookie, so the follow-up requests are refused.
-    bool dropCookie = false;
-    DownloadFault downloadFault = DownloadFault::kNone;
-    // Speaker and background catalogue requests are answered with bytes that are not JSON.
-    bool catalogueGarbage = false;
-};
+#include "server/misbehaviour.h"
 
 struct ServerOptions {
     // No request log on standard error.

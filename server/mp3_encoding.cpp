@@ -12,39 +12,58 @@ namespace {
 struct LameCloser {
     void operator()(lame_global_flags* flags) const { lame_close(flags); }
 };
-using LameHandle = std::unique_ptr<lame_global_flags, LameCloser>;
+using LameEncoder = std::unique_ptr<lame_global_flags, LameCloser>;
 
-// One second of samples per call keeps the output buffer small for long texts.
-constexpr size_t kChunkSamples = kSampleRate;
+// About a second of frames per call keeps the output buffer small for long texts.
+constexpr size_t kChunkFrames = kSampleRate;
 
-}  // namespace
-
-std::string EncodeMp3(const Samples& samples, int sampleRate, int kbps) {
-    LameHandle lame(lame_init());
+LameEncoder OpenEncoder(const Mp3Settings& settings) {
+    LameEncoder lame(lame_init());
     if (!lame) {
-        return {};
+        return nullptr;
     }
-    lame_set_in_samplerate(lame.get(), sampleRate);
-    lame_set_out_samplerate(lame.get(), sampleRate);
-    lame_set_num_channels(lame.get(), 1);
-    lame_set_mode(lame.get(), MONO);
-    lame_set_brate(lame.get(), kbps);
-    // Quality 7 is several times faster than the default and sounds the same for speech.
-    lame_set_quality(lame.get(), 7);
+    lame_set_in_samplerate(lame.get(), settings.sampleRate);
+    lame_set_out_samplerate(lame.get(), settings.sampleRate);
+    lame_set_num_channels(lame.get(), settings.channels);
+    lame_set_mode(lame.get(), settings.channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_brate(lame.get(), settings.kbps);
+    if (settings.quality) {
+        lame_set_quality(lame.get(), *settings.quality);
+    }
     lame_set_bWriteVbrTag(lame.get(), 1);
     lame_set_write_id3tag_automatic(lame.get(), 0);
     if (lame_init_params(lame.get()) < 0) {
+        return nullptr;
+    }
+    return lame;
+}
+
+}  // namespace
+
+std::string EncodeInterleavedMp3(std::span<const int16_t> interleaved,
+                                 const Mp3Settings& settings) {
+    if (settings.channels != 1 && settings.channels != 2) {
         return {};
     }
+    const LameEncoder lame = OpenEncoder(settings);
+    if (!lame) {
+        return {};
+    }
+    const auto channels = static_cast<size_t>(settings.channels);
+    const size_t frames = interleaved.size() / channels;
 
     std::string mp3;
-    // Worst case per the encoder's documentation: 1.25 bytes per sample plus 7200.
-    std::vector<unsigned char> buffer(kChunkSamples * 5 / 4 + 7200);
-    for (size_t start = 0; start < samples.size(); start += kChunkSamples) {
-        const size_t count = std::min(kChunkSamples, samples.size() - start);
+    // Worst case per the encoder's documentation: 1.25 bytes per frame plus 7200.
+    std::vector<unsigned char> buffer(kChunkFrames * 5 / 4 + 7200);
+    for (size_t start = 0; start < frames; start += kChunkFrames) {
+        const int count = static_cast<int>(std::min(kChunkFrames, frames - start));
+        const int16_t* pcm = interleaved.data() + start * channels;
         const int written =
-            lame_encode_buffer(lame.get(), samples.data() + start, nullptr, static_cast<int>(count),
-                               buffer.data(), static_cast<int>(buffer.size()));
+            channels == 1
+                ? lame_encode_buffer(lame.get(), pcm, nullptr, count, buffer.data(),
+                                     static_cast<int>(buffer.size()))
+                : lame_encode_buffer_interleaved(lame.get(), const_cast<int16_t*>(pcm), count,
+                                                 buffer.data(), static_cast<int>(buffer.size()));
         if (written < 0) {
             return {};
         }
@@ -63,6 +82,10 @@ std::string EncodeMp3(const Samples& samples, int sampleRate, int kbps) {
         std::copy_n(buffer.data(), tagSize, mp3.begin());
     }
     return mp3;
+}
+
+std::string EncodeMp3(const Samples& samples, int sampleRate, int kbps) {
+    return EncodeInterleavedMp3(samples, {.sampleRate = sampleRate, .kbps = kbps, .quality = 7});
 }
 
 }  // namespace dubserver

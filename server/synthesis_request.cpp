@@ -5,6 +5,9 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
+#include "server/file_paths.h"
+#include "text/utf8.h"
+
 namespace dubserver {
 namespace {
 
@@ -68,12 +71,13 @@ std::string TextField(const Json& body, const char* key) {
 
 // The track number in a track address ".../bgvox/401" or ".../files/bgvox/401.mp3".
 int TrackIdInAddress(std::string_view address) {
-    const size_t at = address.rfind("/bgvox/");
+    const std::string_view marker = kTrackPath;
+    const size_t at = address.rfind(marker);
     if (at == std::string_view::npos) {
         return 0;
     }
     int id = 0;
-    const char* digits = address.data() + at + 7;
+    const char* digits = address.data() + at + marker.size();
     std::from_chars(digits, address.data() + address.size(), id);
     return id;
 }
@@ -127,12 +131,6 @@ std::string PercentDecode(std::string_view text) {
     return decoded;
 }
 
-size_t CountCharacters(std::string_view utf8) {
-    return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
 std::vector<ContentPiece> SplitAtPauseMarkers(std::string_view content) {
     std::vector<ContentPiece> pieces;
     std::string text;
@@ -164,7 +162,7 @@ ParsedSubmit ParseSubmitBody(std::string_view body) {
     }
     DubbingRequest request;
     request.content = PercentDecode(TextField(parsed, "ttsContent"));
-    if (CountCharacters(request.content) > kMaxContentCharacters) {
+    if (CountUtf8Characters(request.content) > kMaxContentCharacters) {
         return {std::nullopt, "合成内容不能超过5000字"};
     }
     if (std::all_of(request.content.begin(), request.content.end(),

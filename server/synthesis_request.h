@@ -10,7 +10,8 @@
 
 namespace dubserver {
 
-// Longer texts are refused: no job of the server grows without bound.
+// Longer texts are refused: no job of the server grows without bound. Characters are counted
+// as CountUtf8Characters does.
 inline constexpr size_t kMaxContentCharacters = 5000;
 
 struct DubbingRequest {
@@ -32,9 +33,6 @@ ParsedSubmit ParseSubmitBody(std::string_view body);
 
 // "%XX" becomes the byte 0xXX; a "%" without two hexadecimal digits stays as it is.
 std::string PercentDecode(std::string_view text);
-
-// Number of characters (code points) of a UTF-8 text.
-size_t CountCharacters(std::string_view utf8);
 
 // A piece of the content: text to speak, or a pause (text empty).
 struct ContentPiece {

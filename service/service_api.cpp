@@ -3,7 +3,8 @@
 #include <array>
 #include <mutex>
 
-#include "server/development_token.h"
+#include "protocol/development_token.h"
+#include "protocol/service_paths.h"
 
 namespace {
 
@@ -28,7 +29,11 @@ Configuration& Settings() {
 
 std::string SynthesisUrl(const std::string& endpoint, const std::string& query,
                          const std::string& t) {
-    return ServiceOrigin() + "/pc/api/synVox/" + endpoint + "?" + query + "T=" + t;
+    return ServiceOrigin() + kSynVoxPath + endpoint + "?" + query + "T=" + t;
+}
+
+std::string SerialQuery(const std::string& serial) {
+    return std::string(kSerialIdParameter) + "=" + serial + "&";
 }
 
 }  // namespace
@@ -107,37 +112,38 @@ std::string SpeakerCategoryUrl(int category, const std::string& t) {
     if (category < 1 || category > 5) {
         category = 1;
     }
-    return ServiceOrigin() + "/pc/api/reader/readerInfo/" +
-           std::to_string(kReaderInfoNumbers[category - 1]) + "?T=" + t;
+    return ServiceOrigin() + kReaderInfoPath + std::to_string(kReaderInfoNumbers[category - 1]) +
+           "?T=" + t;
 }
 
 std::string BackgroundListUrl(int list, const std::string& t) {
     if (list == 1) {
-        return ServiceOrigin() + "/pc/api/customBgVoxList?page=1&pageCount=1000&T=" + t;
+        return ServiceOrigin() + kCustomBgVoxListPath + "?" + kPageParameter + "=1&" +
+               kPageCountParameter + "=1000&T=" + t;
     }
     if (list < 2 || list > 10) {
         return {};
     }
-    return ServiceOrigin() + "/pc/api/bgVox/bgVoxInfo/" +
-           std::to_string(kBgVoxInfoNumbers[list - 2]) + "?T=" + t;
+    return ServiceOrigin() + kBgVoxInfoPath + std::to_string(kBgVoxInfoNumbers[list - 2]) +
+           "?T=" + t;
 }
 
 std::string SpeechSynthUrl(const std::string& t) {
-    return SynthesisUrl("speechSynth", "", t);
+    return SynthesisUrl(kSpeechSynthEndpoint, "", t);
 }
 
 std::string QueryProcessUrl(const std::string& serial, const std::string& t) {
-    return SynthesisUrl("queryProcess", "serialId=" + serial + "&type=2&", t);
+    return SynthesisUrl(kQueryProcessEndpoint, SerialQuery(serial) + "type=2&", t);
 }
 
 std::string QuerySynthTingResultUrl(const std::string& serial, const std::string& t) {
-    return SynthesisUrl("querySynthTingResult", "serialId=" + serial + "&", t);
+    return SynthesisUrl(kQuerySynthTingResultEndpoint, SerialQuery(serial), t);
 }
 
 std::string RecordExportUrl(const std::string& serial, const std::string& t) {
-    return SynthesisUrl("recordExport", "serialId=" + serial + "&", t);
+    return SynthesisUrl(kRecordExportEndpoint, SerialQuery(serial), t);
 }
 
 std::string QuerySynthResultUrl(const std::string& serial, const std::string& t) {
-    return SynthesisUrl("querySynthResult", "serialId=" + serial + "&", t);
+    return SynthesisUrl(kQuerySynthResultEndpoint, SerialQuery(serial), t);
 }

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "server/development_token.h"
+#include "protocol/development_token.h"
 #include "tests/server/mp3_decoding.h"
 #include "tests/server/submit_body.h"
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/server/submit_body.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -172,7 +175,38 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SubmitBody, AcceptsExactlyTheLongestText) {
     const auto parsed = ParseSubmitBody(SubmitBody(Repeated("%E5%A5%BD", kMaxContentCharacters)));
     ASSERT_TRUE(parsed.request.has_value()) << parsed.error;
-    EXPECT_EQ(dubserver::CountCharacters(parsed.request->content), kMaxContentCharacters);
+    EXPECT_EQ(CountUtf8Characters(parsed.request->content), kMaxContentCharacters);
 }
+
+// The limit counts characters, not bytes, whatever their UTF-8 length.
+struct LimitCase {
+    std::string name;
+    std::string encodedCharacter;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ContentLimitTest : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(ContentLimitTest, AcceptsTheLimitAndRefusesOneMore) {
+    const std::string& character = GetParam().encodedCharacter;
+    EXPECT_TRUE(ParseSubmitBody(SubmitBody(Repeated(character, kMaxContentCharacters)))
+                    .request.has_value());
+    EXPECT_EQ(ParseSubmitBody(SubmitBody(Repeated(character, kMaxContentCharacters + 1))).error,
+              "合成内容不能超过5000字");
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ContentLimitTest,
+                         testing::Values(LimitCase{"one byte", "a"},
+                                         LimitCase{"two bytes", "%C3%A9"},
+                                         LimitCase{"three bytes", "%E5%A5%BD"},
+                                         LimitCase{"four bytes", "%F0%9F%98%80"}),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
 
 }  // namespace
