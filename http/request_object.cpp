@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -133,6 +134,7 @@ struct HttpRequestObject::Impl {
     curl_off_t lastDownloaded = 0;
     long long rateWindowStartMs = 0;  // 0 until the first byte of the answer
     long long rateWindowBytes = 0;
+    curl_off_t receivedBytes = 0;  // head and body
     std::size_t headerBytes = 0;
     HttpError::Kind stoppedBy = HttpError::Kind::None;
 
@@ -147,13 +149,12 @@ struct HttpRequestObject::Impl {
     bool Perform();
     CURLcode Drive();
     void Received(std::size_t bytes);
-    HttpError::Kind Stalled(curl_off_t uploadTotal, curl_off_t uploaded, curl_off_t downloaded);
+    HttpError::Kind Stalled();
+    std::string StopMessage(HttpError::Kind kind) const;
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user);
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
     static int OnPrerequest(void* user, char*, char*, int, int);
-    static int OnProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t uploadTotal,
-                          curl_off_t uploaded);
 };
 
 size_t HttpRequestObject::Impl::OnBody(char* data, size_t size, size_t count, void* user) {
@@ -173,6 +174,7 @@ void HttpRequestObject::Impl::Received(std::size_t bytes) {
         rateWindowStartMs = MonotonicMs();
     }
     rateWindowBytes += static_cast<long long>(bytes);
+    receivedBytes += static_cast<curl_off_t>(bytes);
 }
 
 size_t HttpRequestObject::Impl::OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -207,39 +209,53 @@ int HttpRequestObject::Impl::OnPrerequest(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-int HttpRequestObject::Impl::OnProgress(void* user, curl_off_t, curl_off_t downloaded,
-                                        curl_off_t uploadTotal, curl_off_t uploaded) {
-    auto* impl = static_cast<Impl*>(user);
-    impl->stoppedBy = impl->Aborted() ? HttpError::Kind::Aborted
-                                      : impl->Stalled(uploadTotal, uploaded, downloaded);
-    return impl->stoppedBy == HttpError::Kind::None ? 0 : 1;
-}
-
-HttpError::Kind HttpRequestObject::Impl::Stalled(curl_off_t uploadTotal, curl_off_t uploaded,
-                                                 curl_off_t downloaded) {
+// Looked at between rounds of the transfer: curl calls nothing back while a peer is silent.
+HttpError::Kind HttpRequestObject::Impl::Stalled() {
     // Name resolution and connection are bounded by the connect timeout.
     if (!connected) {
         return HttpError::Kind::None;
     }
-    long long nowMs = MonotonicMs();
+    curl_off_t uploaded = 0;
+    curl_off_t uploadTotal = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    curl_easy_getinfo(handle.get(), CURLINFO_CONTENT_LENGTH_UPLOAD_T, &uploadTotal);
+    const long long nowMs = MonotonicMs();
+    if (uploaded != lastUploaded || receivedBytes != lastDownloaded) {
+        lastUploaded = uploaded;
+        lastDownloaded = receivedBytes;
+        lastProgressMs = nowMs;
+    }
+    const int limitMs = uploaded < uploadTotal ? sendMs : receiveMs;
+    if (limitMs > 0 && nowMs - lastProgressMs >= limitMs) {
+        return HttpError::Kind::TimedOut;
+    }
     // Once the answer has begun, each receive-limit's worth of time must bring the minimum
-    // rate's worth of bytes, or the exchange is a trickle that would never end.
+    // rate's worth of bytes, or the exchange is a trickle that would never end. A peer that has
+    // mostly been silent is left to the silence limit above, which names it better.
     if (rateWindowStartMs != 0 && receiveMs > 0 && nowMs - rateWindowStartMs >= receiveMs) {
         if (rateWindowBytes * 1000 < kMinimumBytesPerSecond * receiveMs) {
-            return HttpError::Kind::TooSlow;
+            return nowMs - lastProgressMs < receiveMs / 2 ? HttpError::Kind::TooSlow
+                                                          : HttpError::Kind::None;
         }
         rateWindowStartMs = nowMs;
         rateWindowBytes = 0;
     }
-    if (uploaded != lastUploaded || downloaded != lastDownloaded) {
-        lastUploaded = uploaded;
-        lastDownloaded = downloaded;
-        lastProgressMs = nowMs;
-        return HttpError::Kind::None;
+    return HttpError::Kind::None;
+}
+
+std::string HttpRequestObject::Impl::StopMessage(HttpError::Kind kind) const {
+    switch (kind) {
+        case HttpError::Kind::TimedOut:
+            return "no data for " + std::to_string(std::max(sendMs, receiveMs)) + " ms";
+        case HttpError::Kind::TooSlow:
+            return "data slower than " + std::to_string(kMinimumBytesPerSecond) + " bytes/s";
+        case HttpError::Kind::TooLarge:
+            return "answer larger than " + std::to_string(bodyLimit) + " bytes";
+        case HttpError::Kind::Aborted:
+            return "aborted";
+        default:
+            return "stopped";
     }
-    int limitMs = uploaded < uploadTotal ? sendMs : receiveMs;
-    return limitMs > 0 && nowMs - lastProgressMs >= limitMs ? HttpError::Kind::TimedOut
-                                                            : HttpError::Kind::None;
 }
 
 // Runs the transfer to its end, looking at the abort flag between rounds.
@@ -250,8 +266,8 @@ CURLcode HttpRequestObject::Impl::Drive() {
     }
     CURLcode result = CURLE_FAILED_INIT;
     for (bool done = false; !done;) {
-        if (Aborted()) {
-            stoppedBy = HttpError::Kind::Aborted;
+        stoppedBy = Aborted() ? HttpError::Kind::Aborted : Stalled();
+        if (stoppedBy != HttpError::Kind::None) {
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
@@ -355,13 +371,11 @@ bool HttpRequestObject::Impl::Perform() {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, OnPrerequest);
     curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 
     connected = false;
     lastUploaded = 0;
     lastDownloaded = 0;
+    receivedBytes = 0;
     lastProgressMs = MonotonicMs();
     rateWindowStartMs = 0;
     rateWindowBytes = 0;
@@ -369,12 +383,12 @@ bool HttpRequestObject::Impl::Perform() {
     stoppedBy = HttpError::Kind::None;
     const CURLcode result = multi ? Drive() : CURLE_FAILED_INIT;
     if (result != CURLE_OK) {
-        const bool stoppedHere =
-            stoppedBy != HttpError::Kind::None &&
-            (result == CURLE_ABORTED_BY_CALLBACK || result == CURLE_WRITE_ERROR);
+        const bool stoppedHere = stoppedBy != HttpError::Kind::None;
         error.kind = stoppedHere ? stoppedBy : KindOf(result);
         error.transportCode = static_cast<int>(result);
-        error.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+        error.message = stoppedHere            ? StopMessage(stoppedBy)
+                        : errorText[0] != '\0' ? errorText
+                                               : curl_easy_strerror(result);
         return false;
     }
     long code = 0;

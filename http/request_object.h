@@ -26,7 +26,7 @@ struct HttpError {
     };
     Kind kind = Kind::None;
     int transportCode = 0;  // the transport library's own code (CURLcode), 0 when it had none
-    std::string message;    // the transport library's own words, for logs and the command line
+    std::string message{};  // the transport library's own words, for logs and the command line
 };
 
 // The slowest an exchange may move data, averaged over its receive limit once the answer has

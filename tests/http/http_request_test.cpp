@@ -5,7 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <thread>
 
 #include "tests/support/recording_server.h"
 
@@ -627,3 +631,144 @@ TEST_F(PerformHttpRequestTest, AbortGuardEndsWithItsScope) {
 }
 
 }  // namespace
+
+// Every way an exchange can fail ends within its bounds and says why; an answer with any status
+// is not a transport failure.
+struct FaultCase {
+    std::string name;
+    Reply reply;
+    std::optional<std::size_t> bodyLimit;
+    HttpError::Kind kind;
+    double minSeconds;
+    double maxSeconds;
+    // The address asked for instead of the server's, from its port.
+    std::function<std::string(int port)> url{};
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExchangeFaultTest : public PerformHttpRequestTest,
+                          public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(ExchangeFaultTest, EndsInTimeAndSaysWhy) {
+    const FaultCase& c = GetParam();
+    server.Route("/fault", c.reply);
+    HttpError error{.kind = HttpError::Kind::Other};
+    int status = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string body =
+        PerformHttpRequest({.url = c.url ? c.url(server.Port()) : server.Url("/fault"),
+                            .statusCode = &status,
+                            .timeoutSeconds = 1,
+                            .error = &error,
+                            .bodyLimit = c.bodyLimit});
+    const double elapsed = SecondsSince(start);
+    EXPECT_EQ(error.kind, c.kind) << error.message;
+    EXPECT_GE(elapsed, c.minSeconds);
+    EXPECT_LT(elapsed, c.maxSeconds);
+    if (c.kind == HttpError::Kind::None) {
+        EXPECT_EQ(status, c.reply.status);
+        EXPECT_EQ(body, c.reply.body);
+        EXPECT_EQ(error.transportCode, 0);
+    } else {
+        EXPECT_EQ(body, "");
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(error.transportCode, 0);
+        EXPECT_FALSE(error.message.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExchangeFaultTest,
+    ::testing::Values(
+        FaultCase{"ErrorStatusIsAnAnswer",
+                  {.status = 503, .reason = "Busy", .body = "later"},
+                  {},
+                  HttpError::Kind::None,
+                  0,
+                  0.9},
+        FaultCase{"NeverAnswers", {.neverAnswer = true}, {}, HttpError::Kind::TimedOut, 0.9, 2.9},
+        FaultCase{"StallsMidBody",
+                  {.body = std::string(100, 'x'), .stallAfterBodyBytes = 10},
+                  {},
+                  HttpError::Kind::TimedOut,
+                  0.9,
+                  2.9},
+        // One byte every 50 ms never falls silent for the 1 s limit, but stays far below the
+        // minimum rate.
+        FaultCase{"Trickles",
+                  {.body = std::string(200, 'x'), .trickleMs = 50},
+                  {},
+                  HttpError::Kind::TooSlow,
+                  0.9,
+                  2.9},
+        FaultCase{"DeclaresMoreThanTheLimit",
+                  {.headerLines = {"Content-Length: 5000"}, .stallAfterBodyBytes = 0},
+                  1000,
+                  HttpError::Kind::TooLarge,
+                  0,
+                  0.9},
+        FaultCase{"EndlessBody",
+                  {.body = std::string(64 * 1024, 'x'), .endlessBody = true},
+                  std::size_t{4} << 20,
+                  HttpError::Kind::TooLarge,
+                  0,
+                  2.9},
+        FaultCase{"Refused",
+                  {},
+                  {},
+                  HttpError::Kind::Refused,
+                  0,
+                  0.9,
+                  [](int) { return "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/"; }}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(PerformHttpRequestTest, AbortDuringATransferEndsItAtOnce) {
+    server.Route("/hang", {.neverAnswer = true});
+    std::atomic<bool> abort{false};
+    HttpAbortGuard guard(abort);
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        abort = true;
+    });
+    HttpError error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(PerformHttpRequest({.url = server.Url("/hang"), .error = &error}), "");
+    const double elapsed = SecondsSince(start);
+    raiser.join();
+    EXPECT_EQ(error.kind, HttpError::Kind::Aborted);
+    EXPECT_LT(elapsed, 0.5);
+}
+
+TEST_F(PerformHttpRequestTest, HeaderLineHoldingALineBreakIsNotSent) {
+    std::string headers = "X-A: a\nX-Injected: yes\r\nX-B: b\rX-Also: no\r\nX-C: c";
+    PerformHttpRequest({.url = server.Url("/"),
+                        .headers = &headers,
+                        .completeHeaders = false,
+                        .normalizeHeaders = false});
+    EXPECT_THAT(EngineLines(OnlyRequest()), ElementsAre("X-C: c"));
+}
+
+TEST_F(PerformHttpRequestTest, ExchangesRunThroughTheThreadsRunner) {
+    server.Route("/", {.body = "ok"});
+    std::atomic<bool> abort{false};
+    HttpAbortGuard guard(abort);
+    std::vector<const std::atomic<bool>*> flagsSeen;
+    std::thread::id ranOn;
+    SetHttpExchangeRunner([&](const std::function<void()>& exchange) {
+        std::thread worker([&] {
+            ranOn = std::this_thread::get_id();
+            exchange();
+            flagsSeen.push_back(CurrentHttpAbortFlag());
+        });
+        worker.join();
+    });
+    const std::string body = PerformHttpRequest({.url = server.Url("/")});
+    SetHttpExchangeRunner({});
+    EXPECT_EQ(body, "ok");
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    // The guard was only active inside the exchange on the worker.
+    EXPECT_THAT(flagsSeen, ElementsAre(nullptr));
+}

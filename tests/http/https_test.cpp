@@ -62,11 +62,15 @@ TEST_F(SelfSignedServerTest, IsRefused) {
 
     int status = -1;
     std::string responseHeaders = "stale";
-    std::string body = PerformHttpRequest(
-        {.url = Url(), .responseHeaders = &responseHeaders, .statusCode = &status});
+    HttpError error;
+    std::string body = PerformHttpRequest({.url = Url(),
+                                           .responseHeaders = &responseHeaders,
+                                           .statusCode = &status,
+                                           .error = &error});
     EXPECT_EQ(body, "");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(responseHeaders, "");
+    EXPECT_EQ(error.kind, HttpError::Kind::TlsRefused) << error.message;
 }
 
 }  // namespace

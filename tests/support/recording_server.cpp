@@ -299,7 +299,7 @@ void RecordingServer::Serve(int fd, int connection) {
         for (const std::string& line : reply.headerLines) {
             response += line + "\r\n";
         }
-        if (!HeaderValue(reply.headerLines, "Content-Length")) {
+        if (!reply.endlessBody && !HeaderValue(reply.headerLines, "Content-Length")) {
             response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
         }
         std::optional<std::string> replyConnection = HeaderValue(reply.headerLines, "Connection");
@@ -309,6 +309,22 @@ void RecordingServer::Serve(int fd, int connection) {
         if (reply.stallAfterBodyBytes) {
             SendAll(fd, response + reply.body.substr(0, *reply.stallAfterBodyBytes));
             Pause(-1);
+            ::close(fd);
+            return;
+        }
+        if (reply.endlessBody) {
+            // Until the peer closes (a failed send) or the server is torn down.
+            for (bool open = SendAll(fd, response); open && Pause(0);) {
+                open = SendAll(fd, reply.body);
+            }
+            ::close(fd);
+            return;
+        }
+        if (reply.trickleMs > 0) {
+            bool open = SendAll(fd, response);
+            for (std::size_t i = 0; open && i < reply.body.size() && Pause(reply.trickleMs); ++i) {
+                open = SendAll(fd, reply.body.substr(i, 1));
+            }
             ::close(fd);
             return;
         }

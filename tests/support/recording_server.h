@@ -55,6 +55,10 @@ struct Reply {
     bool neverAnswer = false;
     // Send the head, then this many bytes of the body, then stall without ever finishing.
     std::optional<std::size_t> stallAfterBodyBytes{};
+    // Send the head at once, then the body one byte every this many milliseconds.
+    int trickleMs = 0;
+    // Send a head without Content-Length, then the body over and over until the peer leaves.
+    bool endlessBody = false;
 };
 
 class RecordingServer {
