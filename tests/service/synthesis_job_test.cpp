@@ -6,10 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -358,6 +361,11 @@ struct GiveUpCase {
     std::size_t requests;  // all of them, the two track requests included
     std::vector<int> waits;
     SynthesisGiveUp reason;
+    // The exchange blamed, when one is.
+    SynthesisStage stage = SynthesisStage::None;
+    int resultRequest = 0;
+    int status = 0;
+    HttpError::Kind error = HttpError::Kind::None;
 };
 
 void PrintTo(const GiveUpCase& c, std::ostream* os) {
@@ -372,6 +380,10 @@ TEST_P(GivesUp, WithEmptyResultAndNoFurtherRequest) {
     EXPECT_EQ(service_.RequestCount(), GetParam().requests);
     EXPECT_EQ(time_.Waits(), GetParam().waits);
     EXPECT_EQ(outcome_.gaveUp, GetParam().reason);
+    EXPECT_EQ(outcome_.failedStage, GetParam().stage);
+    EXPECT_EQ(outcome_.failedRequest, GetParam().resultRequest);
+    EXPECT_EQ(outcome_.failedStatus, GetParam().status);
+    EXPECT_EQ(outcome_.error.kind, GetParam().error);
 }
 
 Reply EmptyFailure(int, const std::string&) {
@@ -400,12 +412,30 @@ INSTANTIATE_TEST_SUITE_P(
                    {.submit = {.status = 500, .reason = "Error"}},
                    3,
                    {},
+                   SynthesisGiveUp::HttpStatus,
+                   SynthesisStage::Submit,
+                   0,
+                   500},
+        GiveUpCase{"SubmitNotUnderstood",
+                   {.submit = {.body = "<html>maintenance</html>"}},
+                   3,
+                   {},
                    SynthesisGiveUp::NoSuccess},
+        GiveUpCase{
+            "SubmitTooLarge",
+            {.submit = {.headerLines = {"Content-Length: 999999999"}, .stallAfterBodyBytes = 0}},
+            3,
+            {},
+            SynthesisGiveUp::ExchangeFailed,
+            SynthesisStage::Submit,
+            0,
+            0,
+            HttpError::Kind::TooLarge},
         GiveUpCase{"BusyForever",
                    {.result = [](int, const std::string&) { return BusyResult(); }},
                    2 + 6 + 21,
                    ExpectedWaits(21),
-                   SynthesisGiveUp::NoDownloadAddress},
+                   SynthesisGiveUp::NeverReady},
         GiveUpCase{
             "EmptyDownloadAddress",
             {.result = [](int n,
@@ -420,18 +450,120 @@ INSTANTIATE_TEST_SUITE_P(
                         }},
                    2 + 6 + 2,
                    ExpectedWaits(2),
-                   SynthesisGiveUp::NoDownloadAddress},
+                   SynthesisGiveUp::HttpStatus,
+                   SynthesisStage::ResultPoll,
+                   2,
+                   500},
+        GiveUpCase{"SessionRejectedWithForbidden",
+                   {.result =
+                        [](int, const std::string&) {
+                            return Reply{.status = 403, .reason = "Forbidden", .body = "{}"};
+                        }},
+                   2 + 6 + 1,
+                   ExpectedWaits(1),
+                   SynthesisGiveUp::HttpStatus,
+                   SynthesisStage::ResultPoll,
+                   1,
+                   403},
+        GiveUpCase{"ResultAnswerEmpty",
+                   {.result = [](int, const std::string&) { return Reply{}; }},
+                   2 + 6 + 1,
+                   ExpectedWaits(1),
+                   SynthesisGiveUp::SessionRejected},
+        GiveUpCase{"ResultAnswerSaysLoggedOut",
+                   {.result =
+                        [](int, const std::string&) {
+                            return Reply{.body = R"({"code":403,"message":"login expired"})"};
+                        }},
+                   2 + 6 + 1,
+                   ExpectedWaits(1),
+                   SynthesisGiveUp::SessionRejected},
         GiveUpCase{"DownloadNotFound",
                    {.busyResults = 0,
                     .download = {.status = 404, .reason = "Not Found", .body = "<html>gone"}},
                    2 + 6 + 1 + 1,
                    ExpectedWaits(1),
-                   SynthesisGiveUp::NoAudio},
+                   SynthesisGiveUp::HttpStatus,
+                   SynthesisStage::Download,
+                   0,
+                   404},
         GiveUpCase{"DownloadEmpty",
                    {.busyResults = 0, .download = {.body = ""}},
                    2 + 6 + 1 + 1,
                    ExpectedWaits(1),
-                   SynthesisGiveUp::NoAudio}),
+                   SynthesisGiveUp::NoAudio},
+        GiveUpCase{"DownloadTooLarge",
+                   {.busyResults = 0,
+                    .download = {.headerLines = {"Content-Length: 999999999999"},
+                                 .stallAfterBodyBytes = 0}},
+                   2 + 6 + 1 + 1,
+                   ExpectedWaits(1),
+                   SynthesisGiveUp::ExchangeFailed,
+                   SynthesisStage::Download,
+                   0,
+                   0,
+                   HttpError::Kind::TooLarge}),
     CaseName());
+
+}  // namespace
+
+namespace {
+
+TEST_F(SynthesisJob, DownloadThatIsNoAudioIsRefused) {
+    service_.SetScript({.busyResults = 0, .download = {.body = "<html>error</html>"}});
+    std::string seen;
+    const std::string audio =
+        RunSynthesisJob(InAnsi(DefaultWindowSettings()),
+                        {.outcome = &outcome_, .isAudio = [&](const std::string& bytes) {
+                             seen = bytes;
+                             return false;
+                         }});
+    EXPECT_EQ(audio, "");
+    EXPECT_EQ(seen, "<html>error</html>");
+    EXPECT_EQ(outcome_.gaveUp, SynthesisGiveUp::NotAudio);
+}
+
+// Cancelling at any wait sends nothing more: the job ends as Cancelled right there.
+class CancelledJob : public SynthesisJob, public testing::WithParamInterface<int> {};
+
+TEST_P(CancelledJob, SendsNothingAfterTheCancel) {
+    const std::size_t cancelAfterRequests = static_cast<std::size_t>(GetParam());
+    std::atomic<bool> cancel{false};
+    std::size_t requestsAtCancel = 0;
+    const std::string audio =
+        RunSynthesisJob(InAnsi(DefaultWindowSettings()),
+                        {.progress =
+                             [&](SynthesisStage, int) {
+                                 if (!cancel && service_.RequestCount() >= cancelAfterRequests) {
+                                     cancel = true;
+                                     requestsAtCancel = service_.RequestCount();
+                                 }
+                             },
+                         .outcome = &outcome_,
+                         .cancel = &cancel});
+    EXPECT_EQ(audio, "");
+    EXPECT_EQ(outcome_.gaveUp, SynthesisGiveUp::Cancelled);
+    EXPECT_EQ(service_.RequestCount(), requestsAtCancel);
+}
+
+// Before the submit, before a follow-up, before a result request and before the download.
+INSTANTIATE_TEST_SUITE_P(Points, CancelledJob, testing::Values(2, 4, 8, 10));
+
+TEST_F(SynthesisJob, CancelDuringAHungExchangeEndsItAtOnce) {
+    service_.SetScript({.submit = {.neverAnswer = true}});
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        RunSynthesisJob(InAnsi(DefaultWindowSettings()), {.outcome = &outcome_, .cancel = &cancel}),
+        "");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_EQ(outcome_.gaveUp, SynthesisGiveUp::Cancelled);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(600));
+}
 
 }  // namespace
