@@ -89,29 +89,63 @@ std::string Mp3PathFor(const std::string& chosen) {
     return chosen + suffix;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+PendingAudioFile::PendingAudioFile(const std::string& path) : path_(path) {
     const std::filesystem::path target(path);
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) {
-        folder = ".";
+    folder_ = target.parent_path().string();
+    if (folder_.empty()) {
+        folder_ = ".";
     }
     // Hidden, so that a save dialog open meanwhile does not offer it.
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
+    temporary_ =
+        (std::filesystem::path(folder_) / ("." + target.filename().string() + ".XXXXXX")).string();
+    fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = errno;
+        temporary_.clear();
+    }
+}
+
+PendingAudioFile::~PendingAudioFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+    }
+}
+
+bool PendingAudioFile::Commit(const std::string& bytes) {
+    if (fd_ < 0) {
+        error_ = error_ != 0 ? error_ : EBADF;
         return false;
     }
-    const bool complete = ::fchmod(file.get(), ModeFor(path)) == 0 && WriteAll(file.get(), bytes) &&
-                          ::fsync(file.get()) == 0 && file.Close() &&
-                          ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!complete) {
-        ::unlink(temporary.c_str());
+    UniqueFd file(std::exchange(fd_, -1));
+    const auto failed = [this] {
+        error_ = errno != 0 ? errno : EIO;
         return false;
+    };
+    errno = 0;
+    if (::fchmod(file.get(), ModeFor(path_)) != 0 || !WriteAll(file.get(), bytes) ||
+        ::fsync(file.get()) != 0 || !file.Close()) {
+        return failed();
     }
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        return failed();
+    }
+    temporary_.clear();
     // The new name itself is on disk only once the folder is.
-    const UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folderFd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() >= 0) {
         ::fsync(folderFd.get());
     }
     return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* errorNumber) {
+    PendingAudioFile file(path);
+    const bool written = file.Commit(bytes);
+    if (errorNumber != nullptr) {
+        *errorNumber = written ? 0 : file.Error();
+    }
+    return written;
 }

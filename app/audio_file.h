@@ -15,4 +15,31 @@ std::string Mp3PathFor(const std::string& chosen);
 // temporary file in the same folder that replaces the file only once it is complete and on
 // disk. A replaced file keeps its permissions; a new one gets those the umask allows. False
 // when anything failed.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
+// errorNumber (when given) receives the system's reason: 0 when written.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes,
+                         int* errorNumber = nullptr);
+
+// The audio file on its way: the hidden temporary file beside path exists from construction,
+// so an unwritable folder is known before any work is done, and it is removed again unless
+// Commit made it the file at path. Commit writes everything, syncs and renames.
+class PendingAudioFile {
+  public:
+    explicit PendingAudioFile(const std::string& path);
+    ~PendingAudioFile();
+    PendingAudioFile(const PendingAudioFile&) = delete;
+    PendingAudioFile& operator=(const PendingAudioFile&) = delete;
+
+    // The system's reason (errno) for the last failure; 0 while all is well.
+    int Error() const { return error_; }
+    // Where the bytes wait; empty when it could not be made or once committed.
+    const std::string& TemporaryPath() const { return temporary_; }
+    // Once only. False (with Error) when anything failed; the file at path is then untouched.
+    bool Commit(const std::string& bytes);
+
+  private:
+    std::string path_;
+    std::string folder_;
+    std::string temporary_;
+    int fd_ = -1;
+    int error_ = 0;
+};

@@ -13,6 +13,7 @@
 #include "app/audio_file.h"
 #include "app/catalogue_choice.h"
 #include "app/command_line.h"
+#include "app/failure_reason.h"
 #include "app/level_settings.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
@@ -133,24 +134,6 @@ int ListCatalogues(const SynthesizeCommandLine& line, std::ostream& out, std::os
     return 0;
 }
 
-std::string GiveUpReason(const SynthesisOutcome& outcome) {
-    switch (outcome.gaveUp) {
-        case SynthesisGiveUp::NoSuccess:
-            return "the service did not accept the job (no success text in its answer)";
-        case SynthesisGiveUp::EmptySerial:
-            return "the service accepted the job but gave no serial number";
-        case SynthesisGiveUp::NoDownloadAddress:
-            return "the job was never ready (no download address after " +
-                   std::to_string(outcome.resultRequests) + " result requests)";
-        case SynthesisGiveUp::NoAudio:
-            return "the download failed (status " + std::to_string(outcome.downloadStatus) +
-                   " or an empty body)";
-        case SynthesisGiveUp::None:
-            break;
-    }
-    return "the service gave no audio";
-}
-
 int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream& out,
                std::ostream& err) {
     const std::optional<std::string> text = ReadText(options, in);
@@ -246,6 +229,8 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
                     case SynthesisStage::Download:
                         say("downloading the audio");
                         break;
+                    case SynthesisStage::None:
+                        break;
                 }
             },
         .outcome = &outcome,
@@ -253,7 +238,7 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
     const std::string audio = RunSynthesisJob(std::move(parameters), observer);
     if (audio.empty()) {
         say("gave up");
-        err << "dubdesk synthesize: no audio: " << GiveUpReason(outcome) << "\n";
+        err << "dubdesk synthesize: no audio: " << DescribeFailure(outcome) << "\n";
         return 1;
     }
     say("done, " + std::to_string(audio.size()) + " bytes");

@@ -1,7 +1,5 @@
 #include "playback/audio_player.h"
 
-#include <mpg123.h>
-
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -13,17 +11,11 @@
 #include <cstring>
 #include <limits>
 
+#include "playback/mp3_decoder.h"
+
 std::string CurrentPlaybackAlias;
 
 namespace {
-
-struct Mpg123Deleter {
-    void operator()(mpg123_handle* handle) const {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-    }
-};
-using Mpg123Handle = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
 struct OpenedMp3 {
     Mpg123Handle decoder;
@@ -36,19 +28,9 @@ struct OpenedMp3 {
 // finds every frame, and the encoder's delay and padding are trimmed (gapless), as they are
 // when decoding.
 std::optional<OpenedMp3> OpenMp3(const std::string& path) {
-    int error = MPG123_OK;
-    Mpg123Handle decoder(mpg123_new(nullptr, &error));
+    Mpg123Handle decoder = NewMp3Decoder();
     if (!decoder) {
         return std::nullopt;
-    }
-    // ADD keeps the default flags, gapless decoding among them.
-    mpg123_param(decoder.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    mpg123_format_none(decoder.get());
-    const long* rates = nullptr;
-    size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (size_t i = 0; i < rateCount; ++i) {
-        mpg123_format(decoder.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
     }
     OpenedMp3 mp3;
     int encoding = 0;
