@@ -1,36 +1,13 @@
 #include "tests/server/mp3_decoding.h"
 
-#include <mpg123.h>
-
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
-namespace {
-
-struct Mpg123Closer {
-    void operator()(mpg123_handle* handle) const {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-    }
-};
-
-}  // namespace
+#include "playback/mp3_decoder.h"
 
 std::optional<DecodedAudio> DecodeMp3(const std::string& bytes) {
-    std::unique_ptr<mpg123_handle, Mpg123Closer> handle(mpg123_new(nullptr, nullptr));
-    if (!handle) {
-        return std::nullopt;
-    }
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    mpg123_format_none(handle.get());
-    const long* rates = nullptr;
-    size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (size_t i = 0; i < rateCount; ++i) {
-        mpg123_format(handle.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    }
-    if (mpg123_open_feed(handle.get()) != MPG123_OK ||
+    Mpg123Handle handle = NewMp3Decoder();
+    if (!handle || mpg123_open_feed(handle.get()) != MPG123_OK ||
         mpg123_feed(handle.get(), reinterpret_cast<const unsigned char*>(bytes.data()),
                     bytes.size()) != MPG123_OK) {
         return std::nullopt;

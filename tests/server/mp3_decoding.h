@@ -1,6 +1,6 @@
 #pragma once
-// Decoding MP3 bytes in the server's tests, the way the client's player does (libmpg123 with
-// gapless decoding), and simple measures of the samples.
+// Decoding MP3 bytes in the server's tests with the client's player's decoder set-up (libmpg123,
+// gapless), and simple measures of the samples.
 
 #include <cstddef>
 #include <cstdint>
