@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "app/audio_file.h"
+#include "app/failure_reason.h"
 #include "app/level_settings.h"
-#include "http/request_object.h"
+#include "app/startup.h"
 #include "playback/audio_player.h"
+#include "playback/mp3_decoder.h"
 #include "service/catalogue.h"
 #include "service/synthesis_job.h"
 #include "window/main_window.h"
@@ -65,14 +67,18 @@ SynthesisParameters ReadSettings(const MainWindow& window) {
 }
 
 // Watches the window for the length of one job. The job processes the window's events while it
-// waits, so a close or the window's destruction can happen in the middle of it; either one
-// abandons the job: the flag makes every exchange still to come fail at once, which ends the
-// job at its next request, and the guarded pointer tells whether the window still exists.
+// waits and while its exchanges run, so a close or the window's destruction can happen in the
+// middle of it; either one abandons the job: the flag aborts the exchange in flight and sends
+// nothing more, a wait under way is cut short, and the guarded pointer tells whether the window
+// still exists.
 class JobWatch final : public QObject {
   public:
     explicit JobWatch(MainWindow& window) : window_(&window) {
         window.installEventFilter(this);
-        QObject::connect(&window, &QObject::destroyed, this, [this] { abandoned_ = true; });
+        QObject::connect(&window, &QObject::destroyed, this, [this] {
+            abandoned_ = true;
+            InterruptWindowWait();
+        });
     }
 
     ~JobWatch() override {
@@ -89,6 +95,7 @@ class JobWatch final : public QObject {
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Close) {
             abandoned_ = true;
+            InterruptWindowWait();
         }
         return false;
     }
@@ -133,23 +140,38 @@ void SynthesizeAndPlay(MainWindow& window, const std::string& path) {
     }
     SynthesisParameters parameters = ReadSettings(window);
 
-    const JobWatch watch(window);
-    std::string audio;
-    {
-        const HttpAbortGuard abandon(watch.Abandoned());
-        audio = RunSynthesisJob(std::move(parameters));
+    // The file waits as a hidden temporary from here on: a folder that cannot take it is known
+    // before the service is asked for anything.
+    PendingAudioFile file(path);
+    if (file.Error() != 0) {
+        SetStatusCaption(window, WriteFailureCaption(file.Error()));
+        EnableControl(window.超级按钮_即时广播_播放, true);
+        return;
     }
+
+    const JobWatch watch(window);
+    SynthesisOutcome outcome;
+    const std::string audio = RunSynthesisJob(
+        std::move(parameters),
+        {.outcome = &outcome,
+         .cancel = &watch.Abandoned(),
+         .isAudio = [](const std::string& bytes) { return Mp3BytesLengthMs(bytes).has_value(); }});
     MainWindow* const alive = watch.Window();
     if (alive == nullptr) {
         return;
     }
     // An abandoned job writes and plays nothing, even when its audio had already come back.
-    const bool written = !watch.Abandoned() && !audio.empty() && WriteFileAtomically(path, audio);
-    if (written) {
+    std::string caption;
+    if (watch.Abandoned() || audio.empty()) {
+        caption = FailureCaption(outcome);
+    } else if (!file.Commit(audio)) {
+        caption = WriteFailureCaption(file.Error());
+    } else {
         CurrentPlaybackAlias = std::to_string(ProbeClipLength(path));
         OpenAndPlayClip(path, CurrentPlaybackAlias);
+        caption = "语音合成完毕";
     }
-    SetStatusCaption(*alive, written ? "语音合成完毕" : "语音合成失败");
+    SetStatusCaption(*alive, caption);
     EnableControl(alive->超级按钮_即时广播_播放, true);
 }
 

@@ -17,9 +17,11 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/play_command.h"
 #include "app/settings.h"
+#include "http/request_object.h"
 #include "playback/audio_player.h"
 #include "service/catalogue.h"
 #include "service/catalogue_loader.h"
@@ -171,21 +173,54 @@ void ReleaseGlobals() {
     CurrentPlaybackAlias.clear();
 }
 
+namespace {
+
+// The window thread's wait under way; only the window thread touches it.
+QEventLoop* windowWait = nullptr;
+
+}  // namespace
+
 void WaitWithWindowEvents(int milliseconds) {
-    // A nested event loop sleeps until the timer or an event wakes it; it ends early only when
-    // the application is quitting.
+    // A nested event loop sleeps until the timer or an event wakes it; it ends early when the
+    // application is quitting or the job is abandoned.
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(milliseconds);
+    QEventLoop* const outer = std::exchange(windowWait, &loop);
     loop.exec();
+    windowWait = outer;
+}
+
+void InterruptWindowWait() {
+    if (windowWait != nullptr) {
+        windowWait->quit();
+    }
+}
+
+void RunExchangeBesideWindowEvents(const std::function<void()>& exchange) {
+    QEventLoop loop;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        exchange();
+        finished = true;
+        // Queued to the window thread: delivered by the loop below, which outlives the worker.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The application quitting ends every loop of the thread; the exchange still has to end
+    // before its variables go away (an abandoned one is aborted within milliseconds).
+    while (!finished) {
+        loop.exec();
+    }
+    worker.join();
 }
 
 int RunMainWindow(const std::optional<std::string>& savedFolder) {
     InitGlobals();
     SetWaitFunction(WaitWithWindowEvents);
+    SetHttpExchangeRunner(RunExchangeBesideWindowEvents);
     QApplication::setWindowIcon(ApplicationIcon());
     int exitCode = 0;
     {
@@ -206,6 +241,7 @@ int RunMainWindow(const std::optional<std::string>& savedFolder) {
             StoreSaveFolder(chosen);
         }
     }
+    SetHttpExchangeRunner({});
     SetWaitFunction({});
     return exitCode;
 }

@@ -2,6 +2,7 @@
 // Start-up and shutdown of the desktop client: the process-wide catalogues, the working
 // folder, the catalogue loader thread and the wait the window's thread uses between requests.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,12 @@ void ReleaseGlobals();
 
 // The wait of the window's thread: keeps processing the window's events while it sleeps.
 void WaitWithWindowEvents(int milliseconds);
+// Ends the window thread's wait under way, if any, at once (the job it belongs to was
+// abandoned).
+void InterruptWindowWait();
+// Where the window thread's exchanges run: on a worker thread while the window keeps
+// processing its events; returns once the exchange has finished.
+void RunExchangeBesideWindowEvents(const std::function<void()>& exchange);
 
 // The whole life of the main window under an existing QApplication: InitGlobals, the window
 // and its handlers, the created event, the event loop, ReleaseGlobals. The save dialog starts

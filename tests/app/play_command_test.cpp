@@ -30,7 +30,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/audio_file.h"
 #include "app/startup.h"
+#include "http/request_object.h"
 #include "playback/audio_player.h"
 #include "server/dubbing_server.h"
 #include "service/catalogue.h"
@@ -433,7 +435,12 @@ INSTANTIATE_TEST_SUITE_P(
 struct FailureCase {
     const char* name;
     std::function<void(ServiceScript&)> spoil;
+    QString reason;  // what the caption says after "语音合成失败："
 };
+
+QString FailedBecause(const QString& reason) {
+    return kFailed + QStringLiteral(u"：") + reason;
+}
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
     *os << c.name;
@@ -455,7 +462,7 @@ TEST_P(FailedJobTest, LeavesTheFileAsItWasAndSaysTheSynthesisFailed) {
 
     EXPECT_EQ(ReadFile(Path("x.mp3")), "the user's own file");
     EXPECT_EQ(FolderEntries(folder_.path()), (std::vector<std::string>{"earlier.mp3", "x.mp3"}));
-    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing, kFailed}));
+    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing, FailedBecause(GetParam().reason)}));
     EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
                             [](const std::string& entry) { return !HasPrefix(entry, "wait"); }),
               2)
@@ -467,23 +474,51 @@ TEST_P(FailedJobTest, LeavesTheFileAsItWasAndSaysTheSynthesisFailed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedJobTest,
-    testing::Values(FailureCase{"SubmitRefused",
-                                [](ServiceScript& s) {
-                                    s.submit = {.body = R"({"code":500,"message":"失败"})"};
-                                }},
-                    FailureCase{"NoDownloadAddress",
-                                [](ServiceScript& s) {
-                                    s.result = [](int, const std::string&) {
-                                        return Reply{.body =
-                                                         R"({"code":200,"data":{"vsriStatus":3}})"};
-                                    };
-                                }},
-                    FailureCase{"DownloadNotFound",
-                                [](ServiceScript& s) {
-                                    s.download = {
-                                        .status = 404, .reason = "Not Found", .body = "<html/>"};
-                                }},
-                    FailureCase{"DownloadEmpty", [](ServiceScript& s) { s.download = {}; }}),
+    testing::Values(
+        FailureCase{
+            "SubmitRefused",
+            [](ServiceScript& s) { s.submit = {.body = R"({"code":500,"message":"失败"})"}; },
+            QStringLiteral(u"服务未接受任务")},
+        FailureCase{"SubmitUnavailable",
+                    [](ServiceScript& s) {
+                        s.submit = {.status = 503, .reason = "Unavailable", .body = "<html/>"};
+                    },
+                    QStringLiteral(u"服务返回错误 503")},
+        FailureCase{"NoDownloadAddress",
+                    [](ServiceScript& s) {
+                        s.result = [](int, const std::string&) {
+                            return Reply{.body = R"({"code":200,"data":{"vsriStatus":3}})"};
+                        };
+                    },
+                    QStringLiteral(u"会话已失效")},
+        FailureCase{"ResultForbidden",
+                    [](ServiceScript& s) {
+                        s.result = [](int, const std::string&) {
+                            return Reply{.status = 403, .reason = "Forbidden"};
+                        };
+                    },
+                    QStringLiteral(u"服务返回错误 403")},
+        FailureCase{"NeverReady",
+                    [](ServiceScript& s) {
+                        s.result = [](int, const std::string&) { return BusyResult(); };
+                    },
+                    QStringLiteral(u"等待结果超时")},
+        FailureCase{"DownloadNotFound",
+                    [](ServiceScript& s) {
+                        s.download = {.status = 404, .reason = "Not Found", .body = "<html/>"};
+                    },
+                    QStringLiteral(u"服务返回错误 404")},
+        FailureCase{"DownloadIsAnErrorPage",
+                    [](ServiceScript& s) {
+                        s.download = {.body = "<html><body>Internal error</body></html>"};
+                    },
+                    QStringLiteral(u"下载的内容不是音频")},
+        FailureCase{
+            "DownloadIsJson",
+            [](ServiceScript& s) { s.download = {.body = R"({"code":500,"message":"error"})"}; },
+            QStringLiteral(u"下载的内容不是音频")},
+        FailureCase{"DownloadEmpty", [](ServiceScript& s) { s.download = {}; },
+                    QStringLiteral(u"下载的内容不是音频")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The audio cannot be written where a folder has the name: the folder stays as it was, no
@@ -497,7 +532,9 @@ TEST_F(ScriptedPlayTest, FailedWriteSaysTheSynthesisFailed) {
     EXPECT_EQ(questions_, std::vector<std::string>{Path("x.mp3")});
     EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{"x.mp3"});
     EXPECT_EQ(ReadFile(Path("x.mp3/inside")), "kept");
-    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing, kFailed}));
+    EXPECT_EQ(captions_,
+              (std::vector<QString>{
+                  kSynthesizing, FailedBecause(QStringLiteral(u"无法写入文件：这是一个文件夹"))}));
     EXPECT_EQ(std::count(log_.begin(), log_.end(), "play 1200"), 0);
     EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
 }
@@ -711,6 +748,20 @@ TEST_F(ScriptedPlayTest, SecondPlayClosesTheFirstClipAsItsSynthesisStarts) {
     EXPECT_EQ(ReadFile(Path("second.mp3")), ShortTone());
 }
 
+// A folder that cannot take the file is found before the service is asked for anything.
+TEST_F(ScriptedPlayTest, UnwritableFolderIsFoundBeforeTheJob) {
+    dialog_->chosen = Path("missing/x");
+
+    OnPlayClicked(*window_);
+
+    EXPECT_EQ(service_.RequestCount(), 0u);
+    EXPECT_TRUE(FolderEntries(folder_.path()).empty());
+    EXPECT_EQ(captions_,
+              (std::vector<QString>{kSynthesizing,
+                                    FailedBecause(QStringLiteral(u"无法写入文件：文件夹不存在"))}));
+    EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
+}
+
 enum class Goodbye { Close, Destroy };
 
 void PrintTo(Goodbye goodbye, std::ostream* os) {
@@ -747,7 +798,7 @@ TEST_P(WindowGoneTest, JobIsAbandonedWithoutTouchingTheWindow) {
     EXPECT_FALSE(fs::exists(Path("x.mp3")));
     EXPECT_EQ(std::count(log_.begin(), log_.end(), "play 1200"), 0);
     if (GetParam() == Goodbye::Close) {
-        EXPECT_EQ(captions_.back(), kFailed);
+        EXPECT_EQ(captions_.back(), QStringLiteral(u"语音合成已取消"));
         EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
     }
 }
@@ -798,6 +849,77 @@ TEST_F(ScriptedPlayTest, ClosingTheWindowDuringAJobEndsTheApplicationPromptly) {
 }
 
 // Against the local dubbing server in this process: real speech, real MP3.
+struct HangCase {
+    const char* name;
+    std::function<void(ServiceScript&)> hang;
+    const char* hungPath;  // the request that hangs
+};
+
+void PrintTo(const HangCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HungExchangeTest : public ScriptedPlayTest, public testing::WithParamInterface<HangCase> {
+  protected:
+    void SetUp() override {
+        ScriptedPlayTest::SetUp();
+        SetHttpExchangeRunner(RunExchangeBesideWindowEvents);
+    }
+    void TearDown() override {
+        SetHttpExchangeRunner({});
+        ScriptedPlayTest::TearDown();
+    }
+};
+
+// The application as it runs, with an exchange that never ends: the window keeps processing
+// its events all the while (a timer keeps firing), and closing it ends the event loop at once,
+// with nothing written.
+TEST_P(HungExchangeTest, WindowStaysResponsiveAndClosesAtOnce) {
+    ServiceScript script = ToneScript(LongTone());
+    GetParam().hang(script);
+    service_.SetScript(script);
+    SetWaitFunction(WaitWithWindowEvents);
+    ConnectPlayCommand(*window_);
+    int ticks = 0;
+    int ticksWhileHung = 0;
+    QElapsedTimer sinceClose;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!Requests(GetParam().hungPath).empty() && ++ticksWhileHung == 10 &&
+            !sinceClose.isValid()) {
+            sinceClose.start();
+            window_->close();
+        }
+    });
+    ticker.start(20);
+    QApplication::setQuitOnLastWindowClosed(true);
+    window_->show();
+    QTimer::singleShot(0, window_->超级按钮_即时广播_播放, &QPushButton::click);
+    QObject watchdog;
+    QTimer::singleShot(20000, &watchdog, [] { QApplication::exit(3); });
+
+    EXPECT_EQ(QApplication::exec(), 0);
+
+    ASSERT_TRUE(sinceClose.isValid());
+    EXPECT_LT(sinceClose.elapsed(), 1000);
+    EXPECT_GE(ticksWhileHung, 10) << "the event loop ran while the exchange hung";
+    EXPECT_FALSE(fs::exists(Path("x.mp3")));
+    EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{}) << "no temporary left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hangs, HungExchangeTest,
+    testing::Values(HangCase{"Submit", [](ServiceScript& s) { s.submit = {.neverAnswer = true}; },
+                             kSubmitPath},
+                    HangCase{"Download",
+                             [](ServiceScript& s) {
+                                 s.busyResults = 0;
+                                 s.download = {.body = std::string(100000, 'x'), .trickleMs = 100};
+                             },
+                             "/download/"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class LocalServerPlayTest : public PlayCommandTest {
   protected:
     void SetUp() override {
@@ -870,7 +992,8 @@ TEST_F(LocalServerPlayTest, RefusedSubmitLeavesTheExistingFileByteForByte) {
     EXPECT_EQ(questions_, std::vector<std::string>{Path("x.mp3")});
     EXPECT_EQ(ReadFile(Path("x.mp3")), before);
     EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{"x.mp3"});
-    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing, kFailed}));
+    EXPECT_EQ(captions_, (std::vector<QString>{
+                             kSynthesizing, FailedBecause(QStringLiteral(u"服务返回错误 503"))}));
     EXPECT_TRUE(CurrentPlaybackAlias.empty());
     EXPECT_EQ(log_, std::vector<std::string>{"dialog"});
     EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
@@ -918,17 +1041,21 @@ TEST_F(AtomicWriteTest, WriteThatFailsHalfwayLeavesTheOldFile) {
     const rlimit small{4096, previous.rlim_max};
     ::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = WriteFileAtomically(Path("a.mp3"), std::string(100000, 'x'));
+    int error = 0;
+    const bool written = WriteFileAtomically(Path("a.mp3"), std::string(100000, 'x'), &error);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     ::signal(SIGXFSZ, SIG_DFL);
 
     EXPECT_FALSE(written);
+    EXPECT_EQ(error, EFBIG);
     EXPECT_EQ(ReadFile(Path("a.mp3")), "the user's own file");
     EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{"a.mp3"});
 }
 
 TEST_F(AtomicWriteTest, MissingFolderFailsWithoutCreatingAnything) {
-    EXPECT_FALSE(WriteFileAtomically(Path("missing/a.mp3"), "new"));
+    int error = 0;
+    EXPECT_FALSE(WriteFileAtomically(Path("missing/a.mp3"), "new", &error));
+    EXPECT_EQ(error, ENOENT);
     EXPECT_TRUE(FolderEntries(folder_.path()).empty());
 }
 
