@@ -17,36 +17,6 @@ std::string CurrentPlaybackAlias;
 
 namespace {
 
-struct OpenedMp3 {
-    Mpg123Handle decoder;
-    long sampleRate = 0;
-    int channels = 0;
-    off_t samples = 0;
-};
-
-// Opens the file for decoding to signed 16-bit samples and reads its exact length: a full scan
-// finds every frame, and the encoder's delay and padding are trimmed (gapless), as they are
-// when decoding.
-std::optional<OpenedMp3> OpenMp3(const std::string& path) {
-    Mpg123Handle decoder = NewMp3Decoder();
-    if (!decoder) {
-        return std::nullopt;
-    }
-    OpenedMp3 mp3;
-    int encoding = 0;
-    if (mpg123_open(decoder.get(), path.c_str()) != MPG123_OK ||
-        mpg123_scan(decoder.get()) != MPG123_OK ||
-        mpg123_getformat(decoder.get(), &mp3.sampleRate, &mp3.channels, &encoding) != MPG123_OK) {
-        return std::nullopt;
-    }
-    mp3.samples = mpg123_length(decoder.get());
-    if (mp3.samples < 0 || mp3.sampleRate <= 0) {
-        return std::nullopt;
-    }
-    mp3.decoder = std::move(decoder);
-    return mp3;
-}
-
 // The clip's samples as the sink pulls them, decoded on demand, followed by silence. The sink
 // goes idle as soon as this source runs dry, while the sound server still holds up to a whole
 // buffer of unplayed audio, and a clip shorter than the server's start threshold would never
@@ -116,7 +86,7 @@ bool Mp3Player::Open(const std::string& path, const std::string& alias) {
     if (clips_.contains(alias)) {
         return false;
     }
-    std::optional<OpenedMp3> mp3 = OpenMp3(path);
+    std::optional<OpenedMp3> mp3 = OpenMp3File(path);
     if (!mp3) {
         return false;
     }

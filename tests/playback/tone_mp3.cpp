@@ -31,6 +31,36 @@ std::string EncodeToneMp3(int sampleRate, int channels, long frames, long loudTa
     return mp3;
 }
 
+namespace {
+
+// The size of the MPEG Layer III frame whose header begins mp3.
+std::size_t FirstFrameSize(const std::string& mp3) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(mp3.at(i)); };
+    if (byte(0) != 0xFF || (byte(1) & 0xE0) != 0xE0 || ((byte(1) >> 1) & 3) != 1) {
+        throw std::runtime_error("no MPEG Layer III frame at the start");
+    }
+    const int version = (byte(1) >> 3) & 3;  // 3: MPEG 1, 2: MPEG 2, 0: MPEG 2.5
+    static constexpr int kMpeg1Kbps[] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                         112, 128, 160, 192, 224, 256, 320};
+    static constexpr int kMpeg2Kbps[] = {0,  8,  16, 24,  32,  40,  48, 56,
+                                         64, 80, 96, 112, 128, 144, 160};
+    static constexpr int kMpeg1Rates[] = {44100, 48000, 32000};
+    const int kbps = (version == 3 ? kMpeg1Kbps : kMpeg2Kbps)[byte(2) >> 4];
+    const int rate = kMpeg1Rates[(byte(2) >> 2) & 3] / (version == 3 ? 1 : version == 2 ? 2 : 4);
+    const int padding = (byte(2) >> 1) & 1;
+    return static_cast<std::size_t>((version == 3 ? 144000 : 72000) * kbps / rate + padding);
+}
+
+}  // namespace
+
+std::string FirstFrame(const std::string& mp3) {
+    return mp3.substr(0, FirstFrameSize(mp3));
+}
+
+std::string AfterFirstFrame(const std::string& mp3) {
+    return mp3.substr(FirstFrameSize(mp3));
+}
+
 TempFolder::TempFolder() {
     std::string name = (std::filesystem::temp_directory_path() / "dubdesk 播放 测试 XXXXXX");
     if (mkdtemp(name.data()) == nullptr) {

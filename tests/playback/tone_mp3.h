@@ -10,6 +10,12 @@
 // whether the end of a clip was played.
 std::string EncodeToneMp3(int sampleRate, int channels, long frames, long loudTailFrames = 0);
 
+// The first MPEG frame of an MP3 without ID3 tags (a tone above: the encoder's Info tag), and
+// the frames after it. Together they are the whole clip; the rest alone is the clip without
+// its tag, as an encoder that writes none would have left it.
+std::string FirstFrame(const std::string& mp3);
+std::string AfterFirstFrame(const std::string& mp3);
+
 // A fresh folder under the system's temporary folder, with blanks and Chinese in its name;
 // removed with everything in it when the object goes.
 class TempFolder {
