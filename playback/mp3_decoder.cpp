@@ -11,7 +11,7 @@
 
 namespace {
 
-// count bytes of the stream from offset on, fewer at its end.
+// Reads count bytes of the stream from offset on (fewer at its end).
 using ReadAt = std::function<std::string(long long offset, std::size_t count)>;
 
 // What the info tag (Xing/Info) in the stream's first frame says about the whole stream.
