@@ -88,6 +88,11 @@ class JobWatch final : public QObject {
     }
 
     const std::atomic<bool>& Abandoned() const { return abandoned_; }
+    // Stop pressed during the job.
+    void Cancel() {
+        abandoned_ = true;
+        InterruptWindowWait();
+    }
     // Null once the window has been destroyed.
     MainWindow* Window() const { return window_.data(); }
 
@@ -105,11 +110,35 @@ class JobWatch final : public QObject {
     std::atomic<bool> abandoned_{false};
 };
 
+// The job under way on the window's thread, if any: Stop cancels it.
+JobWatch* runningJob = nullptr;
+
+// Makes a job the running one for its lifetime.
+class RunningJob {
+  public:
+    explicit RunningJob(JobWatch& job) : outer_(std::exchange(runningJob, &job)) {}
+    ~RunningJob() { runningJob = outer_; }
+    RunningJob(const RunningJob&) = delete;
+    RunningJob& operator=(const RunningJob&) = delete;
+
+  private:
+    JobWatch* outer_;
+};
+
 }  // namespace
 
 void ConnectPlayCommand(MainWindow& window) {
     QObject::connect(&window, &MainWindow::playClicked, &window,
                      [&window] { OnPlayClicked(window); });
+    QObject::connect(&window, &MainWindow::stopClicked, &window, [] { OnStopCommand(); });
+}
+
+void OnStopCommand() {
+    if (runningJob != nullptr) {
+        runningJob->Cancel();
+    } else {
+        OnStopClicked();
+    }
 }
 
 void OnPlayClicked(MainWindow& window) {
@@ -149,7 +178,8 @@ void SynthesizeAndPlay(MainWindow& window, const std::string& path) {
         return;
     }
 
-    const JobWatch watch(window);
+    JobWatch watch(window);
+    const RunningJob running(watch);
     SynthesisOutcome outcome;
     const std::string audio = RunSynthesisJob(
         std::move(parameters),

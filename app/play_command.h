@@ -10,8 +10,13 @@
 
 class MainWindow;
 
-// Makes the Play button call OnPlayClicked.
+// Makes the Play button call OnPlayClicked and the Stop button OnStopCommand.
 void ConnectPlayCommand(MainWindow& window);
+
+// Stop: while a Play's job runs, cancels it at once (the exchange in flight is aborted, nothing
+// more is sent, written or played; the caption says the synthesis was cancelled); otherwise
+// closes the clip that plays.
+void OnStopCommand();
 
 // Play: with content in the box, asks for the file, confirms replacing an existing file the
 // dialog did not confirm itself, disables Play and runs SynthesizeAndPlay.

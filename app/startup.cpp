@@ -230,7 +230,6 @@ int RunMainWindow(const std::optional<std::string>& savedFolder) {
                          [&window] { OnVoiceTypeSelected(window); });
         QObject::connect(&window, &MainWindow::backgroundTypeSelected, &window,
                          [&window] { OnBackgroundTypeSelected(window); });
-        QObject::connect(&window, &MainWindow::stopClicked, &window, [] { OnStopClicked(); });
         ConnectPlayCommand(window);
         ConnectPauseMarkers(window);
         OnMainWindowCreated(window);

@@ -724,6 +724,34 @@ TEST_F(ScriptedPlayTest, StopDuringTheJobSendsNothing) {
         << "nothing sent to the player between the waits";
 }
 
+// Stop pressed while the job waits for its result: nothing more is sent, written or played, the
+// caption says so and Play can be pressed again.
+TEST_F(ScriptedPlayTest, StopButtonDuringTheJobCancelsIt) {
+    service_.SetScript({.busyResults = 10, .download = {.body = LongTone()}});
+    ConnectPlayCommand(*window_);
+    std::size_t requestsAtStop = 0;
+    onWait_ = [&](std::size_t) {
+        if (waits_.back().milliseconds == 2000 && requestsAtStop == 0) {
+            requestsAtStop = service_.RequestCount();
+            window_->超级按钮_即时广播_停止->click();
+        }
+    };
+
+    OnPlayClicked(*window_);
+
+    ASSERT_GT(requestsAtStop, 0u);
+    EXPECT_EQ(service_.RequestCount(), requestsAtStop) << "no request after the Stop";
+    EXPECT_TRUE(FolderEntries(folder_.path()).empty()) << "nothing written, no temporary left";
+    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing, QStringLiteral(u"语音合成已取消")}));
+    EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
+    EXPECT_EQ(std::count(log_.begin(), log_.end(), "play 1200"), 0);
+
+    // With no job running, Stop closes the clip as before.
+    StartEarlierClip();
+    window_->超级按钮_即时广播_停止->click();
+    EXPECT_EQ(log_, std::vector<std::string>{"close 1200"});
+}
+
 TEST_F(ScriptedPlayTest, SecondPlayClosesTheFirstClipAsItsSynthesisStarts) {
     OnPlayClicked(*window_);
     ASSERT_EQ(CurrentPlaybackAlias, "1200");
