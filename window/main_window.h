@@ -46,23 +46,23 @@ class MainWindow : public QWidget {
     QWidget* 外形框9 = nullptr;                          // the flat panel holding the settings
 
     // Children of the panel.
-    QLabel* 标签2 = nullptr;                            // label of the voice lists
-    QComboBox* 组合框_即时广播_声音类型 = nullptr;      // voice type (speaker category)
-    QComboBox* 组合框_即时广播_发音人 = nullptr;        // speaker
-    QLabel* 标签3 = nullptr;                            // label of the background lists
-    QComboBox* 组合框_即时广播_背景类型 = nullptr;      // background-music type (track list)
-    QComboBox* 组合框_即时广播_背景音乐 = nullptr;      // background track
-    QLabel* 标签4 = nullptr;                            // label of the speed list
-    QComboBox* 组合框_即时广播_语速 = nullptr;          // speed
-    QLabel* 标签5 = nullptr;                            // label of the background-volume list
-    QComboBox* 组合框_即时广播_背音 = nullptr;          // background volume
-    QLabel* 标签7 = nullptr;                            // label of the pitch list
-    QComboBox* 组合框_即时广播_语调 = nullptr;          // pitch
-    QLabel* 标签6 = nullptr;                            // label of the voice-volume list
-    QComboBox* 组合框_即时广播_语音 = nullptr;          // voice volume
+    QLabel* 标签2 = nullptr;                        // "声音类型", before the voice lists
+    QComboBox* 组合框_即时广播_声音类型 = nullptr;  // voice type (speaker category)
+    QComboBox* 组合框_即时广播_发音人 = nullptr;    // speaker
+    QLabel* 标签3 = nullptr;                        // "背景音乐", before the background lists
+    QComboBox* 组合框_即时广播_背景类型 = nullptr;  // background-music type (track list)
+    QComboBox* 组合框_即时广播_背景音乐 = nullptr;  // background track
+    QLabel* 标签4 = nullptr;                        // label of the speed list
+    QComboBox* 组合框_即时广播_语速 = nullptr;      // speed
+    QLabel* 标签5 = nullptr;                        // label of the background-volume list
+    QComboBox* 组合框_即时广播_背音 = nullptr;      // background volume
+    QLabel* 标签7 = nullptr;                        // label of the pitch list
+    QComboBox* 组合框_即时广播_语调 = nullptr;      // pitch
+    QLabel* 标签6 = nullptr;                        // label of the voice-volume list
+    QComboBox* 组合框_即时广播_语音 = nullptr;      // voice volume
     QPushButton* 超级按钮_即时广播_插入停顿 = nullptr;  // insert a pause marker
-    QComboBox* 组合框_即时广播_停顿时间 =
-        nullptr;  // pause length; never visible, only its list opens
+    // Pause length: never visible, only its list opens.
+    QComboBox* 组合框_即时广播_停顿时间 = nullptr;
     QPushButton* 超级按钮_即时广播_停止 = nullptr;  // Stop
     QPushButton* 超级按钮_即时广播_播放 = nullptr;  // Play
 
