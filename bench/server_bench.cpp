@@ -1,5 +1,6 @@
 // The local dubbing server: how fast it starts and how fast it turns 300 Chinese characters into
-// an MP3 file, with the parts that make up that time.
+// an MP3 file, with the parts that make up that time; and how it holds up under load: many
+// clients' jobs at once, slow and idle connections, an endless chunked body.
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -7,12 +8,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "server/dubbing_render.h"
 #include "server/dubbing_server.h"
 #include "server/mp3_encoding.h"
 #include "server/server_catalogue.h"
+#include "tests/server/loopback_socket.h"
 
 namespace {
 
@@ -142,6 +151,213 @@ void BM_RenderOneBackgroundTrack(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RenderOneBackgroundTrack)->Unit(benchmark::kMillisecond);
+
+// --- under load ---------------------------------------------------------------------------
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Get(const std::string& target, const std::string& cookie = {}) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+           (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") + "Connection: close\r\n\r\n";
+}
+
+// One client's whole job as the client runs it: submit, a result poll every two seconds (at most
+// 21), download. The job's time when audio came, or a negative number.
+double OneClientsJob(int port) {
+    const auto start = Clock::now();
+    const std::string body =
+        R"({"bgVoxId":"","bgVoxPath":"","readerID":101,"duration":"","isStatistics":1,)"
+        R"("openId":"","speed":50,"title":"","ttsContent":"%E4%BD%A0%E5%A5%BD%E3%80%82",)"
+        R"("unionId":"","volume":-5,"way":2,"readerVolume":10,"pitch":50,"bgVoxType":1,)"
+        R"("ipAddress":"17.203.8.9"})";
+    const std::string submitted =
+        Exchange(port,
+                 "POST /pc/api/synVox/speechSynth?T=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                 "application/json;charset=UTF-8\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
+                 30s);
+    std::smatch match;
+    std::string serial;
+    std::string cookie;
+    if (std::regex_search(submitted, match, std::regex(R"("serialId":(\d+))"))) {
+        serial = match[1];
+    }
+    if (std::regex_search(submitted, match, std::regex(R"(Set-Cookie: (DUBSESSION=[0-9a-f]+))"))) {
+        cookie = match[1];
+    }
+    if (serial.empty() || cookie.empty()) {
+        return -1;
+    }
+    for (int poll = 0; poll < 21; ++poll) {
+        std::this_thread::sleep_for(2s);
+        const std::string result = BodyOf(Exchange(
+            port, Get("/pc/api/synVox/querySynthResult?serialId=" + serial + "&T=2", cookie), 30s));
+        if (result.find(":-1") != std::string::npos) {
+            continue;
+        }
+        if (!std::regex_search(result, match,
+                               std::regex(R"("vsriDownurl":"http://[^/]+(/[^"]+))"))) {
+            return -1;
+        }
+        const std::string mp3 = Exchange(port, Get(match[1].str()), 30s);
+        const std::string audio = BodyOf(mp3);
+        const bool isMp3 = StatusOf(mp3) == 200 &&
+                           (audio.starts_with("ID3") || (audio.size() > 1 && audio[0] == '\xff'));
+        return isMp3 ? SecondsSince(start) : -1;
+    }
+    return -1;
+}
+
+// Many clients submit at the same moment; how many get audio and how long a job takes.
+void BM_ConcurrentClientsJobs(benchmark::State& state) {
+    const int clients = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        ServerOptions options;
+        options.quiet = true;
+        DubbingServer server(options);
+        const int port = server.Start();
+        std::vector<double> times(static_cast<size_t>(clients));
+        std::vector<std::thread> threads;
+        for (int i = 0; i < clients; ++i) {
+            threads.emplace_back([&, i] { times[static_cast<size_t>(i)] = OneClientsJob(port); });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        std::vector<double> done;
+        std::copy_if(times.begin(), times.end(), std::back_inserter(done),
+                     [](double t) { return t >= 0; });
+        std::sort(done.begin(), done.end());
+        state.counters["got_audio"] = static_cast<double>(done.size());
+        state.counters["p95_job_s"] =
+            done.empty() ? 0 : done[std::min(done.size() - 1, done.size() * 95 / 100)];
+        state.counters["max_job_s"] = done.empty() ? 0 : done.back();
+    }
+}
+BENCHMARK(BM_ConcurrentClientsJobs)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
+
+// How long an ordinary request takes while idle connections (that never send a byte) and
+// trickling ones (one byte of a request every two seconds) are open. Arguments: idle, trickling.
+void BM_RequestBesideSlowConnections(benchmark::State& state) {
+    ServerOptions options;
+    options.quiet = true;
+    DubbingServer server(options);
+    const int port = server.Start();
+    std::vector<LoopbackSocket> idle;
+    for (int i = 0; i < state.range(0); ++i) {
+        idle.emplace_back(port);
+    }
+    std::atomic<bool> done = false;
+    std::thread trickler([&] {
+        std::vector<LoopbackSocket> trickling;
+        const std::string request = "GET /pc/api/reader/readerInfo/1 HTTP/1.1\r\nHost: x\r\n";
+        for (size_t sent = 0; !done; ++sent) {
+            for (int i = 0; i < state.range(1); ++i) {
+                // A connection the server closed is replaced by a new one.
+                if (trickling.size() <= static_cast<size_t>(i)) {
+                    trickling.emplace_back(port);
+                }
+                if (!trickling[static_cast<size_t>(i)].Send(
+                        request.substr(sent % request.size(), 1))) {
+                    trickling[static_cast<size_t>(i)] = LoopbackSocket(port);
+                }
+            }
+            for (int wait = 0; wait < 20 && !done; ++wait) {
+                std::this_thread::sleep_for(100ms);
+            }
+        }
+    });
+    std::this_thread::sleep_for(500ms);
+    double slowest = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const std::string answer = Exchange(port, Get("/pc/api/reader/readerInfo/1?T=1"), 60s);
+        const double seconds = SecondsSince(start);
+        state.SetIterationTime(seconds);
+        slowest = std::max(slowest, seconds);
+        if (StatusOf(answer) != 200) {
+            state.SkipWithError("no answer within a minute");
+            break;
+        }
+        std::this_thread::sleep_for(700ms);
+    }
+    state.counters["slowest_s"] = slowest;
+    done = true;
+    trickler.join();
+}
+BENCHMARK(BM_RequestBesideSlowConnections)
+    ->Args({100, 0})
+    ->Args({0, 8})
+    ->Args({100, 8})
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Peak resident memory of the server executable after a 512 MB chunked submit body, and how long
+// until the server refused or closed it.
+void BM_ChunkedBodyOfHalfAGigabyte(benchmark::State& state) {
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const char* argv[] = {DUBDESK_SERVER_EXECUTABLE, "--port", "0", "--quiet", nullptr};
+        pid_t pid = 0;
+        posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        std::string line;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') {
+            line.push_back(c);
+        }
+        close(fds[0]);
+        std::smatch match;
+        if (!std::regex_search(line, match, std::regex(R"(:(\d+)$)"))) {
+            state.SkipWithError("the server did not start");
+            return;
+        }
+        const auto start = Clock::now();
+        LoopbackSocket connection(std::stoi(match[1]));
+        connection.Send(
+            "POST /pc/api/synVox/speechSynth?T=1 HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+            "chunked\r\n\r\n");
+        const std::string chunk = "100000\r\n" + std::string(0x100000, 'x') + "\r\n";
+        size_t sentMegabytes = 0;
+        while (sentMegabytes < 512 && connection.Send(chunk)) {
+            ++sentMegabytes;
+        }
+        connection.Send("0\r\n\r\n");
+        const std::string answer = connection.ReadUntilClosed(60s);
+        state.SetIterationTime(SecondsSince(start));
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        double peakKilobytes = 0;
+        for (std::string field; std::getline(status, field);) {
+            if (field.starts_with("VmHWM:")) {
+                peakKilobytes = std::stod(field.substr(6));
+            }
+        }
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        state.counters["server_peak_rss_mb"] = peakKilobytes / 1024;
+        state.counters["sent_mb"] = static_cast<double>(sentMegabytes);
+        state.counters["status"] = StatusOf(answer);
+    }
+}
+BENCHMARK(BM_ChunkedBodyOfHalfAGigabyte)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

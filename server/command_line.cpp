@@ -1,6 +1,7 @@
 #include "server/command_line.h"
 
 #include <charconv>
+#include <optional>
 
 namespace {
 
@@ -20,9 +21,20 @@ ServerCommandLine ParseServerCommandLine(const std::vector<std::string>& argumen
     ServerCommandLine line;
     ServerMisbehaviour& misbehaviour = line.options.misbehaviour;
     for (size_t i = 0; i < arguments.size() && line.error.empty(); ++i) {
-        const std::string& argument = arguments[i];
-        // Options with a value take it from the next argument.
+        std::string argument = arguments[i];
+        // Options with a value take it from the next argument, or after "=" ("--port=0").
+        std::optional<std::string> attached;
+        if (const size_t equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string::npos) {
+            attached = argument.substr(equals + 1);
+            argument.resize(equals);
+        }
+        bool attachedTaken = false;
         const auto value = [&]() -> const std::string* {
+            if (attached) {
+                attachedTaken = true;
+                return &*attached;
+            }
             if (i + 1 >= arguments.size()) {
                 line.error = argument + " needs a value";
                 return nullptr;
@@ -38,6 +50,8 @@ ServerCommandLine ParseServerCommandLine(const std::vector<std::string>& argumen
         };
         if (argument == "--help" || argument == "-h") {
             line.help = true;
+        } else if (argument == "--version") {
+            line.version = true;
         } else if (argument == "--host") {
             if (const std::string* text = value()) {
                 line.host = *text;
@@ -77,8 +91,15 @@ ServerCommandLine ParseServerCommandLine(const std::vector<std::string>& argumen
         } else {
             line.error = "unknown option " + argument;
         }
+        if (attached && !attachedTaken && line.error.empty()) {
+            line.error = argument + " takes no value";
+        }
     }
     return line;
+}
+
+std::string ServerVersion() {
+    return "dubdesk-server " DUBDESK_VERSION "\n";
 }
 
 std::string ServerUsage() {
@@ -91,6 +112,8 @@ voice and background volume, MP3 downloads, on the dubbing service's API.
   --quiet                 no request log on standard error
   --busy-polls N          result polls that report work in progress first (default 1)
   --help                  this text
+  --version               the program's version
+Options with a value also take it as --option=VALUE.
 
 Misbehaviour, for tests and demonstrations (also settable at run time from loopback with
 POST /__control and a JSON object of the same switches: refuseSubmit, neverReady, delayMs,

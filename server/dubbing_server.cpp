@@ -6,16 +6,23 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 #include <thread>
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "protocol/development_token.h"
 #include "protocol/service_paths.h"
 #include "server/dubbing_render.h"
 #include "server/file_paths.h"
+#include "server/guarded_http_server.h"
 #include "server/job_store.h"
 #include "server/json_answer.h"
 #include "server/server_catalogue.h"
@@ -28,6 +35,7 @@ using dubserver::JobStatus;
 using dubserver::Json;
 using dubserver::Success;
 using Clock = std::chrono::steady_clock;
+using httplib::ContentReader;
 using httplib::Request;
 using httplib::Response;
 
@@ -108,6 +116,35 @@ void LogRequest(const Request& req, const Response& res) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+// Why host:port cannot be listened on. The library only says that it failed, so the steps it
+// takes are taken again to find the one that fails and its reason.
+std::string BindFailure(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        return gai_strerror(resolved);
+    }
+    std::string reason = "the address cannot be used";
+    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        const int sock =
+            socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+        int yes = 1;
+        if (sock < 0 || setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+            bind(sock, address->ai_addr, address->ai_addrlen) != 0 || listen(sock, 1) != 0) {
+            reason = std::generic_category().message(errno);
+        }
+        if (sock >= 0) {
+            close(sock);
+        }
+    }
+    freeaddrinfo(found);
+    return reason;
+}
+
 std::string SynVoxPath(const char* endpoint) {
     return std::string(kSynVoxPath) + endpoint;
 }
@@ -121,10 +158,11 @@ struct DubbingServer::State {
     ServerOptions options;
     MisbehaviourSwitches switches;
     dubserver::JobStore store{dubserver::RenderDubbing};
-    httplib::Server http;
+    dubserver::GuardedHttpServer http;
     std::thread listener;
     std::string host;
     int port = -1;
+    std::string bindError;
 
     void Route();
     std::string OriginOf(const Request& req) const;
@@ -133,12 +171,15 @@ struct DubbingServer::State {
     void SpeakerList(const Request& req, Response& res);
     void CustomTrackList(const Request& req, Response& res);
     void TrackList(const Request& req, Response& res);
-    void Submit(const Request& req, Response& res);
+    // The body of a POST, capped; nothing (and the answer in res) when it cannot be read.
+    static std::optional<std::string> Body(const Request& req, Response& res,
+                                           const ContentReader& reader);
+    void Submit(const Request& req, Response& res, const ContentReader& reader);
     // Answers with answer(job, serial, origin) when the request carries the job's session cookie.
     template <typename AnswerFor>
     void FollowUp(const Request& req, Response& res, AnswerFor answer);
     void Download(const Request& req, Response& res);
-    void Control(const Request& req, Response& res);
+    void Control(const Request& req, Response& res, const ContentReader* reader);
 };
 
 std::string DubbingServer::State::OriginOf(const Request& req) const {
@@ -191,23 +232,48 @@ void DubbingServer::State::TrackList(const Request& req, Response& res) {
     }
 }
 
-void DubbingServer::State::Submit(const Request& req, Response& res) {
+std::optional<std::string> DubbingServer::State::Body(const Request& req, Response& res,
+                                                      const ContentReader& reader) {
+    std::string body;
+    switch (dubserver::ReadBody(req, reader, kMaxRequestBytes, &body)) {
+        case dubserver::BodyRead::kComplete:
+            return body;
+        case dubserver::BodyRead::kTooLarge:
+            SendJson(res, 413, Answer(413, "请求内容过大"));
+            return std::nullopt;
+        case dubserver::BodyRead::kBroken:
+            SendJson(res, 400, Answer(400, "请求内容不完整"));
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void DubbingServer::State::Submit(const Request& req, Response& res, const ContentReader& reader) {
+    const std::optional<std::string> body = Body(req, res, reader);
+    if (!body) {
+        return;
+    }
     if (switches.Current().refuseSubmit) {
         SendJson(res, 503, Answer(503, "服务繁忙，请稍后再试"));
         return;
     }
-    dubserver::ParsedSubmit parsed = dubserver::ParseSubmitBody(req.body);
+    dubserver::ParsedSubmit parsed = dubserver::ParseSubmitBody(*body);
     if (!parsed.request) {
         SendJson(res, 400, Answer(400, parsed.error));
         return;
     }
-    const dubserver::JobStore::Accepted job = store.Add(std::move(*parsed.request));
+    const std::optional<dubserver::JobStore::Accepted> job = store.Add(std::move(*parsed.request));
+    if (!job) {
+        // Full of jobs not yet fetched: refused now rather than accepted and lost.
+        SendJson(res, 503, Answer(503, "服务繁忙，请稍后再试"));
+        return;
+    }
     if (!switches.Current().dropCookie) {
         res.set_header("Set-Cookie",
-                       std::string(kSessionCookie) + "=" + job.session + "; Path=/; HttpOnly");
+                       std::string(kSessionCookie) + "=" + job->session + "; Path=/; HttpOnly");
     }
     // The client cuts the serial number up to the next closing brace.
-    SendJson(res, 200, Success(Json{{kSerialIdParameter, job.serial}}));
+    SendJson(res, 200, Success(Json{{kSerialIdParameter, job->serial}}));
 }
 
 template <typename AnswerFor>
@@ -231,7 +297,7 @@ void DubbingServer::State::FollowUp(const Request& req, Response& res, AnswerFor
 
 void DubbingServer::State::Download(const Request& req, Response& res) {
     const std::optional<int64_t> serial = ParseInteger(req.matches[1].str());
-    const std::optional<std::string> mp3 = serial ? store.FinishedMp3(*serial) : std::nullopt;
+    const std::optional<std::string> mp3 = serial ? store.FetchMp3(*serial) : std::nullopt;
     if (!mp3) {
         SendJson(res, 404, Answer(404, "文件不存在"));
         return;
@@ -241,13 +307,18 @@ void DubbingServer::State::Download(const Request& req, Response& res) {
     res.set_content(answer.body, answer.contentType);
 }
 
-void DubbingServer::State::Control(const Request& req, Response& res) {
+void DubbingServer::State::Control(const Request& req, Response& res, const ContentReader* reader) {
     if (!IsLoopback(req.remote_addr)) {
         SendJson(res, 403, Answer(403, "forbidden"));
+        dubserver::CloseConnectionAfterAnswer();  // a POST body may be left unread
         return;
     }
-    if (req.method == "POST") {
-        const std::string error = switches.ApplyControlDocument(req.body);
+    if (reader != nullptr) {
+        const std::optional<std::string> body = Body(req, res, *reader);
+        if (!body) {
+            return;
+        }
+        const std::string error = switches.ApplyControlDocument(*body);
         if (!error.empty()) {
             SendJson(res, 400, Answer(400, error));
             return;
@@ -258,6 +329,7 @@ void DubbingServer::State::Control(const Request& req, Response& res) {
 }
 
 void DubbingServer::State::Route() {
+    // Bodies read by the library itself (methods the server does not route) stay small too.
     http.set_payload_max_length(kMaxRequestBytes);
     // The library's default adds SO_REUSEPORT, which lets a second server share a busy port
     // without an error; only restarting over lingering connections is wanted.
@@ -265,8 +337,6 @@ void DubbingServer::State::Route() {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    // An idle kept-alive connection must not hold up Stop for long.
-    http.set_keep_alive_timeout(1);
     http.set_pre_routing_handler([this](const Request& req, Response&) {
         t_loggedRequest = &req;
         t_requestStart = Clock::now();
@@ -284,7 +354,9 @@ void DubbingServer::State::Route() {
     http.Get(std::string(kBgVoxInfoPath) + kNumber,
              [this](const Request& req, Response& res) { TrackList(req, res); });
     http.Post(SynVoxPath(kSpeechSynthEndpoint),
-              [this](const Request& req, Response& res) { Submit(req, res); });
+              [this](const Request& req, Response& res, const ContentReader& reader) {
+                  Submit(req, res, reader);
+              });
 
     http.Get(SynVoxPath(kQueryProcessEndpoint), [this](const Request& req, Response& res) {
         FollowUp(req, res, [](const Job& job, int64_t serial, const std::string&) {
@@ -313,6 +385,7 @@ void DubbingServer::State::Route() {
                 return Success(Json{{kSerialIdParameter, serial}, {"status", -1}});
             }
             if (job.status == JobStatus::kFailed) {
+                job.fetched = true;
                 return Answer(500, "语音合成失败",
                               Json{{kSerialIdParameter, serial}, {"status", 2}});
             }
@@ -358,8 +431,11 @@ void DubbingServer::State::Route() {
                  }
              });
 
-    http.Get(kControlPath, [this](const Request& req, Response& res) { Control(req, res); });
-    http.Post(kControlPath, [this](const Request& req, Response& res) { Control(req, res); });
+    http.Get(kControlPath,
+             [this](const Request& req, Response& res) { Control(req, res, nullptr); });
+    http.Post(kControlPath, [this](const Request& req, Response& res, const ContentReader& reader) {
+        Control(req, res, &reader);
+    });
 }
 
 DubbingServer::DubbingServer(ServerOptions options)
@@ -379,6 +455,7 @@ int DubbingServer::Start(const std::string& host, int port) {
     const int bound = port == 0 ? state.http.bind_to_any_port(host)
                                 : (state.http.bind_to_port(host, port) ? port : -1);
     if (bound < 0) {
+        state.bindError = BindFailure(host, port);
         return -1;
     }
     state.host = host;
@@ -425,6 +502,10 @@ void DubbingServer::SetMisbehaviour(const ServerMisbehaviour& misbehaviour) {
 
 ServerMisbehaviour DubbingServer::Misbehaviour() const {
     return state_->switches.Current();
+}
+
+std::string DubbingServer::BindError() const {
+    return state_->bindError;
 }
 
 int DubbingServer::AcceptedSubmits() const {

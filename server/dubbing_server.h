@@ -34,6 +34,8 @@ class DubbingServer {
     // port, or -1 when the address cannot be bound. Returns once the server accepts requests.
     // An instance starts once.
     int Start(const std::string& host = "127.0.0.1", int port = 0);
+    // Why the last Start could not bind (the system's words, e.g. "Address already in use").
+    std::string BindError() const;
     // Ends every held request, stops serving and joins the server's threads. Safe to call
     // twice or without Start.
     void Stop();

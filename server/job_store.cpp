@@ -5,8 +5,8 @@
 
 namespace dubserver {
 
-JobStore::JobStore(Renderer render)
-    : render_(std::move(render)), renderer_([this] { RenderJobs(); }) {}
+JobStore::JobStore(Renderer render, JobLimits limits)
+    : render_(std::move(render)), limits_(limits), renderer_([this] { RenderJobs(); }) {}
 
 JobStore::~JobStore() {
     Stop();
@@ -23,24 +23,50 @@ void JobStore::Stop() {
     }
 }
 
-JobStore::Accepted JobStore::Add(DubbingRequest request) {
+std::optional<JobStore::Accepted> JobStore::Add(DubbingRequest request) {
     std::unique_lock lock(mutex_);
+    DropStaleJobs();
+    const auto pending = std::count_if(jobs_.begin(), jobs_.end(), [](const auto& entry) {
+        return entry.second.status == JobStatus::kRendering;
+    });
+    if (static_cast<size_t>(pending) >= limits_.pending ||
+        (jobs_.size() >= limits_.kept && !DropOldestFetchedJob())) {
+        return std::nullopt;
+    }
     char session[33];
     std::snprintf(session, sizeof session, "%016llx%016llx",
                   static_cast<unsigned long long>(random_()),
                   static_cast<unsigned long long>(random_()));
     const int64_t serial = nextSerial_++;
     jobs_[serial].session = session;
-    order_.push_back(serial);
-    if (order_.size() > kKeptJobs) {
-        jobs_.erase(order_.front());
-        order_.pop_front();
-    }
     pending_.emplace_back(serial, std::move(request));
     ++accepted_;
     lock.unlock();
     work_.notify_one();
-    return {serial, session};
+    return Accepted{serial, session};
+}
+
+void JobStore::DropStaleJobs() {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(jobs_, [&](const auto& entry) {
+        return entry.second.status != JobStatus::kRendering &&
+               now - entry.second.finishedAt >= limits_.lifetime;
+    });
+    auto fetched = static_cast<size_t>(std::count_if(
+        jobs_.begin(), jobs_.end(), [](const auto& entry) { return entry.second.fetched; }));
+    while (fetched > limits_.fetchedKept && DropOldestFetchedJob()) {
+        --fetched;
+    }
+}
+
+bool JobStore::DropOldestFetchedJob() {
+    const auto oldest = std::find_if(jobs_.begin(), jobs_.end(),
+                                     [](const auto& entry) { return entry.second.fetched; });
+    if (oldest == jobs_.end()) {
+        return false;
+    }
+    jobs_.erase(oldest);
+    return true;
 }
 
 int JobStore::AcceptedCount() const {
@@ -66,12 +92,13 @@ JobAccess JobStore::Visit(std::string_view session, std::optional<int64_t> seria
     return JobAccess::kGranted;
 }
 
-std::optional<std::string> JobStore::FinishedMp3(int64_t serial) const {
+std::optional<std::string> JobStore::FetchMp3(int64_t serial) {
     std::lock_guard lock(mutex_);
     const auto job = jobs_.find(serial);
     if (job == jobs_.end() || job->second.status != JobStatus::kReady) {
         return std::nullopt;
     }
+    job->second.fetched = true;
     return job->second.mp3;
 }
 
@@ -84,17 +111,14 @@ void JobStore::RenderJobs() {
         }
         auto [serial, request] = std::move(pending_.front());
         pending_.pop_front();
-        if (!jobs_.contains(serial)) {
-            continue;  // forgotten before its turn came
-        }
         lock.unlock();
         std::string mp3 = render_(request);
         lock.lock();
-        const auto job = jobs_.find(serial);
-        if (job != jobs_.end()) {
-            job->second.status = mp3.empty() ? JobStatus::kFailed : JobStatus::kReady;
-            job->second.mp3 = std::move(mp3);
-        }
+        // Still there: a job is only dropped once it finished.
+        Job& job = jobs_.at(serial);
+        job.status = mp3.empty() ? JobStatus::kFailed : JobStatus::kReady;
+        job.mp3 = std::move(mp3);
+        job.finishedAt = std::chrono::steady_clock::now();
     }
 }
 

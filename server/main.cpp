@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
         std::fputs(ServerUsage().c_str(), stdout);
         return 0;
     }
+    if (line.version) {
+        std::fputs(ServerVersion().c_str(), stdout);
+        return 0;
+    }
     if (!line.error.empty()) {
         std::fprintf(stderr, "dubdesk-server: %s\n%s", line.error.c_str(), ServerUsage().c_str());
         return 2;
@@ -30,8 +34,10 @@ int main(int argc, char** argv) {
 
     DubbingServer server(line.options);
     if (server.Start(line.host, line.port) < 0) {
-        std::fprintf(stderr, "dubdesk-server: cannot listen on %s:%d\n", line.host.c_str(),
-                     line.port);
+        std::fprintf(stderr,
+                     "dubdesk-server: cannot listen on %s port %d: %s (--port 0 picks a free "
+                     "port and prints it)\n",
+                     line.host.c_str(), line.port, server.BindError().c_str());
         return 1;
     }
     std::fprintf(stderr, "dubdesk-server: listening on %s\n", server.Origin().c_str());

@@ -14,6 +14,7 @@ namespace {
 using dubserver::DubbingRequest;
 using dubserver::Job;
 using dubserver::JobAccess;
+using dubserver::JobLimits;
 using dubserver::JobStatus;
 using dubserver::JobStore;
 using namespace std::chrono_literals;
@@ -28,7 +29,20 @@ DubbingRequest RequestFor(const std::string& content) {
 // nothing for the content "fail".
 class JobStoreTest : public testing::Test {
   protected:
+    explicit JobStoreTest(JobLimits limits = {})
+        : store_([this](const DubbingRequest& request) { return Render(request); }, limits) {}
+
     void TearDown() override { Release(); }
+
+    JobStore::Accepted Add(const std::string& content) {
+        std::optional<JobStore::Accepted> job = store_.Add(RequestFor(content));
+        EXPECT_TRUE(job.has_value()) << content << " was refused";
+        return job.value_or(JobStore::Accepted{});
+    }
+
+    JobAccess Look(const JobStore::Accepted& job) {
+        return store_.Visit(job.session, job.serial, [](Job&) {});
+    }
 
     void Hold() {
         std::lock_guard lock(mutex_);
@@ -83,33 +97,33 @@ class JobStoreTest : public testing::Test {
 
   protected:
     // Last: stopped before the renderer's state goes.
-    JobStore store_{[this](const DubbingRequest& request) { return Render(request); }};
+    JobStore store_;
 };
 
 TEST_F(JobStoreTest, ReadyJobKeepsItsAudio) {
-    const JobStore::Accepted job = store_.Add(RequestFor("hello"));
+    const JobStore::Accepted job = Add("hello");
     ASSERT_EQ(Settled(job), JobStatus::kReady);
-    EXPECT_EQ(store_.FinishedMp3(job.serial), "mp3 of hello");
+    EXPECT_EQ(store_.FetchMp3(job.serial), "mp3 of hello");
 }
 
 TEST_F(JobStoreTest, FailedRenderLeavesNothingToDownload) {
-    const JobStore::Accepted job = store_.Add(RequestFor("fail"));
+    const JobStore::Accepted job = Add("fail");
     ASSERT_EQ(Settled(job), JobStatus::kFailed);
-    EXPECT_FALSE(store_.FinishedMp3(job.serial).has_value());
+    EXPECT_FALSE(store_.FetchMp3(job.serial).has_value());
 }
 
 TEST_F(JobStoreTest, NothingToDownloadWhileRendering) {
     Hold();
-    const JobStore::Accepted job = store_.Add(RequestFor("slow"));
+    const JobStore::Accepted job = Add("slow");
     WaitUntilRendering(1);
-    EXPECT_FALSE(store_.FinishedMp3(job.serial).has_value());
+    EXPECT_FALSE(store_.FetchMp3(job.serial).has_value());
     Release();
     EXPECT_EQ(Settled(job), JobStatus::kReady);
 }
 
 TEST_F(JobStoreTest, SerialsCountUpAndEveryJobHasASessionOfItsOwn) {
-    const JobStore::Accepted first = store_.Add(RequestFor("a"));
-    const JobStore::Accepted second = store_.Add(RequestFor("b"));
+    const JobStore::Accepted first = Add("a");
+    const JobStore::Accepted second = Add("b");
     EXPECT_EQ(first.serial, JobStore::kFirstSerial);
     EXPECT_EQ(second.serial, JobStore::kFirstSerial + 1);
     EXPECT_NE(first.session, second.session);
@@ -120,27 +134,87 @@ TEST_F(JobStoreTest, SerialsCountUpAndEveryJobHasASessionOfItsOwn) {
     EXPECT_EQ(store_.AcceptedCount(), 2);
 }
 
-// Rendering goes on with the newest jobs; the oldest are forgotten, unrendered if still waiting.
-TEST_F(JobStoreTest, ForgetsTheOldestJobsBeyondTheKeptOnes) {
+// Jobs accepted while another renders all wait their turn: none is dropped to make room, however
+// many there are (up to the pending limit).
+TEST_F(JobStoreTest, KeepsEveryWaitingJobUntilItIsRendered) {
     Hold();
-    const JobStore::Accepted first = store_.Add(RequestFor("job 0"));
+    const JobStore::Accepted first = Add("job 0");
     WaitUntilRendering(1);
-    std::vector<JobStore::Accepted> later;
-    for (size_t i = 1; i <= JobStore::kKeptJobs + 1; ++i) {
-        later.push_back(store_.Add(RequestFor("job " + std::to_string(i))));
+    std::vector<JobStore::Accepted> waiting;
+    for (int i = 1; i < 48; ++i) {
+        waiting.push_back(Add("job " + std::to_string(i)));
     }
     Release();
-    ASSERT_EQ(Settled(later.back()), JobStatus::kReady);
+    for (const JobStore::Accepted& job : waiting) {
+        ASSERT_EQ(Settled(job), JobStatus::kReady) << job.serial;
+    }
+    EXPECT_EQ(Rendered().size(), 48u);
+    EXPECT_EQ(Look(first), JobAccess::kGranted);
+    EXPECT_EQ(store_.AcceptedCount(), 48);
+}
 
-    const std::vector<std::string> rendered = Rendered();
-    EXPECT_EQ(rendered.size(), JobStore::kKeptJobs + 1);  // job 0, then jobs 2 and on
-    EXPECT_EQ(std::count(rendered.begin(), rendered.end(), "job 1"), 0);
-    const auto nothing = [](Job&) {};
-    // A kept job's session learns that the job is gone; the forgotten sessions are strangers.
-    EXPECT_EQ(store_.Visit(later[1].session, first.serial, nothing), JobAccess::kNoSuchJob);
-    EXPECT_EQ(store_.Visit(first.session, first.serial, nothing), JobAccess::kForbidden);
-    EXPECT_EQ(store_.Visit(later[0].session, later[0].serial, nothing), JobAccess::kForbidden);
-    EXPECT_EQ(store_.Visit(later[1].session, later[1].serial, nothing), JobAccess::kGranted);
+// A small store: three jobs pending at most, four kept, one fetched job kept beyond those.
+class SmallJobStoreTest : public JobStoreTest {
+  protected:
+    SmallJobStoreTest() : JobStoreTest({.pending = 3, .kept = 4, .fetchedKept = 1}) {}
+};
+
+TEST_F(SmallJobStoreTest, RefusesSubmitsWhileFullOfPendingJobs) {
+    Hold();
+    std::vector<JobStore::Accepted> pending = {Add("a"), Add("b"), Add("c")};
+    EXPECT_FALSE(store_.Add(RequestFor("refused")).has_value());
+    EXPECT_EQ(store_.AcceptedCount(), 3);
+    Release();
+    for (const JobStore::Accepted& job : pending) {
+        EXPECT_EQ(Settled(job), JobStatus::kReady);
+    }
+    EXPECT_TRUE(store_.Add(RequestFor("d")).has_value());
+}
+
+// Unfetched results stay until they expire; the oldest fetched job makes room, and fetched jobs
+// beyond those kept go too.
+TEST_F(SmallJobStoreTest, OnlyFetchedJobsMakeRoomOldestFirst) {
+    std::vector<JobStore::Accepted> jobs;
+    for (const char* content : {"a", "b", "fail", "d"}) {
+        jobs.push_back(Add(content));
+        Settled(jobs.back());
+    }
+    EXPECT_FALSE(store_.Add(RequestFor("refused")).has_value()) << "nothing was fetched";
+
+    EXPECT_TRUE(store_.FetchMp3(jobs[1].serial).has_value());
+    store_.Visit(jobs[2].session, jobs[2].serial, [](Job& job) { job.fetched = true; });
+    const JobStore::Accepted e = Add("e");  // two fetched, one kept: b, the older, goes
+    EXPECT_EQ(Look(jobs[1]), JobAccess::kForbidden);
+    EXPECT_EQ(Look(jobs[2]), JobAccess::kGranted);
+    EXPECT_EQ(Look(jobs[0]), JobAccess::kGranted);
+    EXPECT_EQ(Look(jobs[3]), JobAccess::kGranted);
+    EXPECT_EQ(Settled(e), JobStatus::kReady);
+    EXPECT_EQ(store_.FetchMp3(jobs[0].serial), "mp3 of a");
+    Add("f");  // a and fail fetched: a, the older, goes
+    EXPECT_EQ(Look(jobs[0]), JobAccess::kForbidden);
+    EXPECT_EQ(Look(jobs[2]), JobAccess::kGranted);
+    EXPECT_EQ(Look(jobs[3]), JobAccess::kGranted);
+}
+
+class ShortLivedJobStoreTest : public JobStoreTest {
+  protected:
+    ShortLivedJobStoreTest() : JobStoreTest({.lifetime = 100ms}) {}
+};
+
+TEST_F(ShortLivedJobStoreTest, FinishedJobExpiresUnfetchedButPendingOnesDoNot) {
+    const JobStore::Accepted finished = Add("finished");
+    ASSERT_EQ(Settled(finished), JobStatus::kReady);
+    Hold();
+    const JobStore::Accepted slow = Add("slow");
+    WaitUntilRendering(2);
+    const JobStore::Accepted waiting = Add("waiting");
+    std::this_thread::sleep_for(300ms);
+    const JobStore::Accepted later = Add("later");
+    EXPECT_EQ(store_.Visit(later.session, finished.serial, [](Job&) {}), JobAccess::kNoSuchJob);
+    EXPECT_EQ(Look(slow), JobAccess::kGranted);
+    EXPECT_EQ(Look(waiting), JobAccess::kGranted);
+    Release();
+    EXPECT_EQ(Settled(waiting), JobStatus::kReady);
 }
 
 // Who may see a job: two jobs "mine" and "theirs", asked for by one session about one serial.
@@ -161,8 +235,8 @@ void PrintTo(const AccessCase& c, std::ostream* os) {
 class JobAccessTest : public JobStoreTest, public testing::WithParamInterface<AccessCase> {};
 
 TEST_P(JobAccessTest, FollowsTheSession) {
-    const JobStore::Accepted mine = store_.Add(RequestFor("mine"));
-    const JobStore::Accepted theirs = store_.Add(RequestFor("theirs"));
+    const JobStore::Accepted mine = Add("mine");
+    const JobStore::Accepted theirs = Add("theirs");
     const AccessCase& c = GetParam();
     const std::string session = c.session == Who::kMine     ? mine.session
                                 : c.session == Who::kTheirs ? theirs.session
@@ -199,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // What a visit changes stays with the job.
 TEST_F(JobStoreTest, VisitsChangeTheJob) {
-    const JobStore::Accepted job = store_.Add(RequestFor("counted"));
+    const JobStore::Accepted job = Add("counted");
     for (int i = 0; i < 3; ++i) {
         store_.Visit(job.session, job.serial, [](Job& found) { ++found.polls; });
     }
