@@ -74,11 +74,13 @@ std::string CharsetName(int codePage) {
 // Appends the conversion of input to output. A sequence the source cannot decode or the target
 // cannot hold is skipped by skipBadInput(remaining input) bytes and replaced by `substitute`; a
 // sequence cut off at the end of the input counts as bad bytes too. The buffer only ever
-// doubles and a substitute is written into it in place, so the time is linear in the input
-// however many bad sequences it holds.
+// doubles, a substitute is written into it in place, and iconv is handed the input a slice at a
+// time (a checker may look at all it is handed on every call, as AddressSanitizer's does), so the
+// time is linear in the input however many bad sequences it holds.
 template <typename SkipFn>
 void AppendConverted(iconv_t cd, std::string_view input, std::string_view substitute,
                      SkipFn skipBadInput, std::string& output) {
+    constexpr size_t kSliceBytes = 1024;
     char* in = const_cast<char*>(input.data());
     size_t inLeft = input.size();
     size_t written = output.size();
@@ -87,7 +89,10 @@ void AppendConverted(iconv_t cd, std::string_view input, std::string_view substi
     while (inLeft > 0) {
         char* out = output.data() + written;
         size_t outLeft = output.size() - written;
-        const size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
+        const size_t slice = std::min(inLeft, kSliceBytes);
+        size_t sliceLeft = slice;
+        const size_t rc = iconv(cd, &in, &sliceLeft, &out, &outLeft);
+        inLeft -= slice - sliceLeft;
         written = static_cast<size_t>(out - output.data());
         if (rc != static_cast<size_t>(-1))
             continue;
@@ -95,6 +100,9 @@ void AppendConverted(iconv_t cd, std::string_view input, std::string_view substi
             output.resize(output.size() * 2);
             continue;
         }
+        // A sequence cut by the end of the slice, not of the input: the next slice starts with it.
+        if (errno == EINVAL && slice < inLeft + (slice - sliceLeft))
+            continue;
         // EILSEQ (bad sequence) or EINVAL (sequence truncated by the end of the input).
         const size_t skip = skipBadInput(std::string_view(in, inLeft));
         in += skip;

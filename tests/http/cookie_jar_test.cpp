@@ -130,9 +130,9 @@ TEST(MergeCookieJar, FortyThousandIntoFortyThousandIsFastAndBounded) {
     std::string received = Cookies("new", 40'000);
     timespec start{};
     timespec end{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
     const std::string merged = MergeCookieJar(jar, received);
-    clock_gettime(CLOCK_MONOTONIC, &end);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
     EXPECT_EQ(merged, Cookies("new", static_cast<int>(kMaxCookieItems)));
     EXPECT_LT(static_cast<double>(end.tv_sec - start.tv_sec) +
                   static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9,
