@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iomanip>
 #include <ostream>
+#include <sstream>
 #include <utility>
 
+#include "app/command_line.h"
+#include "app/failure_reason.h"
 #include "service/service_api.h"
 #include "text/code_page.h"
 #include "text/utf8.h"
@@ -72,73 +76,125 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-// The records of the category, or of every category in order.
+// What asking for a catalogue found: the records, and why some category is missing when one is.
 template <typename Record>
-std::vector<Record> FetchRecords(const CatalogueKind<Record>& kind, std::optional<int> category) {
+struct FetchedRecords {
+    std::vector<Record> records;
+    std::string failure;
+};
+
+// Why the category came back empty, when the exchange is to blame.
+template <typename Record>
+std::string DescribeFetchFailure(const CatalogueKind<Record>& kind, int number,
+                                 const CatalogueExchange& exchange) {
+    const std::string service = "the service at " + ServiceOrigin();
+    const std::string which = std::string(kind.records) + " of " + kind.category + " " +
+                              CategoryCell(number, kind.categoryNames);
+    if (exchange.error.kind != HttpError::Kind::None) {
+        return "the " + which + " could not be fetched from " + service + ": " +
+               DescribeTransportFailure(exchange.error) + " (" + exchange.error.message + ")";
+    }
+    if (exchange.status == 401) {
+        return service + " refused the catalogue token (HTTP 401 for the " + which +
+               "); give the right one with --catalogue-token or " + kCatalogueTokenVariable;
+    }
+    return service + " answered the request for the " + which + " with HTTP status " +
+           std::to_string(exchange.status);
+}
+
+// The records of the category, or of every category in order. A category whose exchange failed
+// is left out and named; once the service could not be reached, no further category is asked
+// for (each would wait out the same limits).
+template <typename Record>
+FetchedRecords<Record> FetchRecords(const CatalogueKind<Record>& kind,
+                                    std::optional<int> category) {
     const int last = category.value_or(static_cast<int>(kind.categoryNames.size()));
-    std::vector<Record> all;
+    FetchedRecords<Record> fetched;
     for (int number = category.value_or(1); number <= last; ++number) {
         std::vector<Record> records;
-        kind.fetch(records, number);
-        all.insert(all.end(), records.begin(), records.end());
+        CatalogueExchange exchange;
+        kind.fetch(records, number, &exchange);
+        fetched.records.insert(fetched.records.end(), records.begin(), records.end());
+        const bool failed = exchange.error.kind != HttpError::Kind::None || exchange.status != 200;
+        if (records.empty() && failed && fetched.failure.empty()) {
+            fetched.failure = DescribeFetchFailure(kind, number, exchange);
+        }
+        if (records.empty() && exchange.error.kind != HttpError::Kind::None) {
+            break;
+        }
     }
-    return all;
+    return fetched;
+}
+
+template <typename Record>
+std::string ListedNothing(const CatalogueKind<Record>& kind, std::optional<int> category) {
+    return "the service at " + ServiceOrigin() + " listed no " + kind.records +
+           (category ? " of " + std::string(kind.category) + " " + std::to_string(*category)
+                     : std::string());
 }
 
 }  // namespace
 
 template <typename Record>
-bool PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
-                    std::optional<int> category) {
-    const std::vector<Record> records = FetchRecords(kind, category);
-    std::vector<std::vector<std::string>> rows = {{"ID", UpperCase(kind.category), "NAME"}};
-    for (const Record& record : records) {
-        rows.push_back({AnsiTextToUtf8(record.id),
-                        CategoryCell(record.category, kind.categoryNames),
-                        AnsiTextToUtf8(record.name)});
+std::string PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
+                           std::optional<int> category) {
+    const FetchedRecords<Record> fetched = FetchRecords(kind, category);
+    if (!fetched.records.empty()) {
+        std::vector<std::vector<std::string>> rows = {{"ID", UpperCase(kind.category), "NAME"}};
+        for (const Record& record : fetched.records) {
+            rows.push_back({TerminalSafe(AnsiTextToUtf8(record.id)),
+                            CategoryCell(record.category, kind.categoryNames),
+                            TerminalSafe(AnsiTextToUtf8(record.name))});
+        }
+        PrintTable(out, rows);
     }
-    PrintTable(out, rows);
-    return !records.empty();
+    if (!fetched.failure.empty()) {
+        return fetched.failure;
+    }
+    return fetched.records.empty() ? ListedNothing(kind, category) : std::string();
 }
 
 template <typename Record>
 CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
                                             const std::optional<std::string>& id,
                                             std::optional<int> category) {
-    const std::string service = "the service at " + ServiceOrigin();
     if (!id) {
         if (!kind.firstIsDefault) {
             return {};
         }
         const int number = category.value_or(1);
-        const std::vector<Record> records = FetchRecords(kind, number);
-        if (records.empty()) {
-            return {.status = 1,
-                    .error = service + " listed no " + kind.records + " of " + kind.category + " " +
-                             std::to_string(number) + " (is it running?)"};
+        const FetchedRecords<Record> fetched = FetchRecords(kind, number);
+        if (fetched.records.empty()) {
+            return {
+                .status = 1,
+                .error = fetched.failure.empty() ? ListedNothing(kind, number) : fetched.failure};
         }
-        return {.record = records.front()};
+        return {.record = fetched.records.front()};
     }
-    const std::vector<Record> records = FetchRecords(kind, category);
-    const auto found = std::ranges::find(records, Utf8TextToAnsi(*id), &Record::id);
-    if (found != records.end()) {
+    const FetchedRecords<Record> fetched = FetchRecords(kind, category);
+    const auto found = std::ranges::find(fetched.records, Utf8TextToAnsi(*id), &Record::id);
+    if (found != fetched.records.end()) {
         return {.record = *found};
     }
-    if (records.empty()) {
-        return {.status = 1, .error = service + " listed no " + kind.records + " (is it running?)"};
+    // The id may be in what could not be fetched.
+    if (!fetched.failure.empty()) {
+        return {.status = 1, .error = fetched.failure};
+    }
+    if (fetched.records.empty()) {
+        return {.status = 1, .error = ListedNothing(kind, category)};
     }
     return {
         .status = 2,
-        .error = "unknown " + std::string(kind.record) + " \"" + *id + "\"" +
+        .error = "unknown " + std::string(kind.record) + " \"" + TerminalSafe(*id) + "\"" +
                  (category ? " in " + std::string(kind.category) + " " + std::to_string(*category)
                            : std::string()) +
                  "; 'dubdesk synthesize " + kind.listOption + "' shows the valid ones"};
 }
 
-template bool PrintCatalogue(std::ostream&, const CatalogueKind<SpeakerRecord>&,
-                             std::optional<int>);
-template bool PrintCatalogue(std::ostream&, const CatalogueKind<BackgroundRecord>&,
-                             std::optional<int>);
+template std::string PrintCatalogue(std::ostream&, const CatalogueKind<SpeakerRecord>&,
+                                    std::optional<int>);
+template std::string PrintCatalogue(std::ostream&, const CatalogueKind<BackgroundRecord>&,
+                                    std::optional<int>);
 template CatalogueChoice<SpeakerRecord> ChooseFromCatalogue(const CatalogueKind<SpeakerRecord>&,
                                                             const std::optional<std::string>&,
                                                             std::optional<int>);
@@ -153,4 +209,30 @@ std::size_t DisplayWidth(const std::string& utf8) {
         width += IsZeroWidth(value) ? 0 : IsWide(value) ? 2 : 1;
     }
     return width;
+}
+
+std::string TerminalSafe(const std::string& utf8) {
+    const auto escaped = [](const char* prefix, int digits, long value) {
+        std::ostringstream shown;
+        shown << prefix << std::hex << std::uppercase << std::setw(digits) << std::setfill('0')
+              << value;
+        return shown.str();
+    };
+    std::string safe;
+    safe.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const auto [value, length] = NextUtf8Character(utf8, pos);
+        if (value < 0) {
+            safe += escaped("\\x", 2, static_cast<unsigned char>(utf8[pos]));
+        } else if (value < 0x20 || value == 0x7F) {
+            safe += escaped("\\x", 2, value);
+        } else if ((value >= 0x80 && value <= 0x9F) || (value >= 0x202A && value <= 0x202E) ||
+                   (value >= 0x2066 && value <= 0x2069)) {
+            safe += escaped("\\u", 4, value);
+        } else {
+            safe.append(utf8, pos, length);
+        }
+        pos += length;
+    }
+    return safe;
 }

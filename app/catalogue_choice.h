@@ -19,7 +19,7 @@ struct CatalogueKind {
     const char* records;   // and several
     const char* category;  // what a category is called; its upper case heads the table column
     std::span<const char8_t* const> categoryNames;  // the window's list: category 1 first
-    int (*fetch)(std::vector<Record>& records, int category);
+    int (*fetch)(std::vector<Record>& records, int category, CatalogueExchange* exchange);
     const char* listOption;  // the option that prints the table
     // Without an id, the first record of the category (category 1 if none is given) is chosen;
     // otherwise none is.
@@ -47,13 +47,15 @@ inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
 };
 
 // Prints the records of the category, or of every category, as a table with the columns ID,
-// category and NAME. False when the service listed none.
+// category and NAME (nothing when there are none). Empty when all went well, else why the
+// table is empty or incomplete: the service could not be reached, refused the token, answered
+// with an error status, or listed nothing.
 template <typename Record>
-bool PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
-                    std::optional<int> category);
+std::string PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
+                           std::optional<int> category);
 
-// The record a job uses, or why there is none: status 1 when the service listed nothing (it may
-// not be running), 2 when the id is not among what it listed.
+// The record a job uses, or why there is none: status 1 when the service could not be asked or
+// listed nothing (error names the cause), 2 when the id is not among what it listed.
 template <typename Record>
 struct CatalogueChoice {
     std::optional<Record> record{};  // absent with status 0: none wanted
@@ -70,3 +72,8 @@ CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
 
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters count two.
 std::size_t DisplayWidth(const std::string& utf8);
+
+// A UTF-8 text from the service made harmless for a terminal: control characters (C0, DEL,
+// C1), the bidirectional overrides and bytes that are no UTF-8 are shown as escapes ("\x1B",
+// "\u202E"); everything else stays as it is.
+std::string TerminalSafe(const std::string& utf8);

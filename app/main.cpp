@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,9 +34,7 @@ bool ConfigureServiceFrom(const FileSettings& settings,
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunDubdesk(int argc, char** argv) {
     // The command line is settled before Qt starts, so --help and refusals need no display.
     const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.action) {
@@ -79,4 +79,21 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, argv);
     InstallChineseQtTranslations();
     return RunMainWindow(settings.saveFolder);
+}
+
+}  // namespace
+
+// Nothing escapes: an uncaught exception would end the program without unwinding, leaving a
+// temporary file behind and saying nothing useful.
+int main(int argc, char** argv) {
+    try {
+        return RunDubdesk(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "dubdesk: out of memory\n";
+    } catch (const std::exception& error) {
+        std::cerr << "dubdesk: stopped by an unexpected error: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "dubdesk: stopped by an unexpected error\n";
+    }
+    return kExitNoAudio;
 }

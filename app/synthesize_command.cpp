@@ -1,12 +1,19 @@
 #include "app/synthesize_command.h"
 
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <utility>
 
@@ -17,6 +24,7 @@
 #include "app/level_settings.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
+#include "playback/mp3_decoder.h"
 #include "service/service_api.h"
 #include "service/synthesis_job.h"
 #include "text/code_page.h"
@@ -96,68 +104,155 @@ std::string AsContent(std::string text, bool fromFile) {
     return content;
 }
 
-std::optional<std::string> ReadText(const SynthesizeOptions& options, std::istream& in) {
+// The text, or the system's reason (errno) why it could not be read.
+struct TextRead {
+    std::string text{};
+    int error = 0;
+};
+
+TextRead ReadText(const SynthesizeOptions& options, std::istream& in) {
     if (options.text) {
-        return AsContent(*options.text, false);
+        return {.text = AsContent(*options.text, false)};
     }
     if (*options.textFile == "-") {
-        return AsContent(std::string(std::istreambuf_iterator<char>(in), {}), true);
+        std::string text(std::istreambuf_iterator<char>(in), {});
+        if (in.bad()) {
+            return {.error = EIO};
+        }
+        return {.text = AsContent(std::move(text), true)};
     }
-    std::ifstream file(*options.textFile, std::ios::binary);
+    // Read by the C library, which reports a folder or a read error by errno rather than by
+    // throwing from deep inside a stream.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        std::fopen(options.textFile->c_str(), "rbe"), &std::fclose);
     if (!file) {
-        return std::nullopt;
+        return {.error = errno};
     }
-    std::string text(std::istreambuf_iterator<char>(file), {});
-    if (file.bad()) {
-        return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        text.append(buffer, got);
     }
-    return AsContent(std::move(text), true);
+    if (std::ferror(file.get())) {
+        return {.error = errno != 0 ? errno : EIO};
+    }
+    return {.text = AsContent(std::move(text), true)};
 }
 
-// The tables asked for, one after the other; 1 when the service listed nothing for one of them.
+// Where a signal that ends the command finds the temporary file to remove: copied in before the
+// handlers are installed, read only by them.
+char gTemporaryPath[PATH_MAX];
+volatile sig_atomic_t gTemporaryArmed = 0;
+
+extern "C" void RemoveTemporaryAndExit(int signal) {
+    if (gTemporaryArmed != 0) {
+        ::unlink(gTemporaryPath);
+    }
+    ::_exit(128 + signal);
+}
+
+constexpr int kCleanedUpSignals[] = {SIGHUP, SIGINT, SIGTERM};
+
+// While it lives, a SIGHUP, SIGINT or SIGTERM removes the temporary file and ends the process
+// with 128 + the signal's number, whatever the command is doing: waiting for the service or
+// writing a large file. A signal the process was started ignoring stays ignored.
+class TemporaryFileSignalGuard {
+  public:
+    explicit TemporaryFileSignalGuard(const std::string& temporary) {
+        // A path the system let us create is shorter than PATH_MAX.
+        temporary.copy(gTemporaryPath, sizeof gTemporaryPath - 1);
+        gTemporaryPath[std::min(temporary.size(), sizeof gTemporaryPath - 1)] = '\0';
+        gTemporaryArmed = 1;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporaryAndExit;
+        sigfillset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kCleanedUpSignals); ++i) {
+            ::sigaction(kCleanedUpSignals[i], nullptr, &previous_[i]);
+            if (previous_[i].sa_handler != SIG_IGN) {
+                ::sigaction(kCleanedUpSignals[i], &action, nullptr);
+            }
+        }
+    }
+    ~TemporaryFileSignalGuard() {
+        for (std::size_t i = 0; i < std::size(kCleanedUpSignals); ++i) {
+            ::sigaction(kCleanedUpSignals[i], &previous_[i], nullptr);
+        }
+        gTemporaryArmed = 0;
+    }
+    TemporaryFileSignalGuard(const TemporaryFileSignalGuard&) = delete;
+    TemporaryFileSignalGuard& operator=(const TemporaryFileSignalGuard&) = delete;
+
+  private:
+    struct sigaction previous_[std::size(kCleanedUpSignals)]{};
+};
+
+// The tables asked for, one after the other; 1 when the service could not be asked or listed
+// nothing for one of them.
 int ListCatalogues(const SynthesizeCommandLine& line, std::ostream& out, std::ostream& err) {
-    bool listedAll = true;
+    std::vector<std::string> problems;
     if (line.listSpeakers) {
-        listedAll = PrintCatalogue(out, kSpeakerKind, line.options.voiceType) && listedAll;
+        problems.push_back(PrintCatalogue(out, kSpeakerKind, line.options.voiceType));
     }
     if (line.listBackgrounds) {
         if (line.listSpeakers) {
             out << "\n";
         }
-        listedAll = PrintCatalogue(out, kBackgroundKind, line.options.backgroundType) && listedAll;
+        problems.push_back(PrintCatalogue(out, kBackgroundKind, line.options.backgroundType));
     }
-    if (!listedAll) {
-        err << "dubdesk synthesize: the service at " << ServiceOrigin()
-            << " listed nothing (is it running?)\n";
-        return 1;
+    int status = kExitWritten;
+    for (const std::string& problem : problems) {
+        if (!problem.empty()) {
+            err << "dubdesk synthesize: " << TerminalSafe(problem) << "\n";
+            status = kExitNoAudio;
+        }
     }
-    return 0;
+    return status;
+}
+
+// Why the output names no file that can be written, before anything is sent; empty when it does.
+std::string RefuseOutput(const SynthesizeOptions& options, const std::string& path) {
+    std::error_code error;
+    if (options.output.ends_with('/') || std::filesystem::is_directory(options.output, error) ||
+        std::filesystem::is_directory(path, error)) {
+        return "--output " + options.output + " names a folder; give the file's name, such as " +
+               (std::filesystem::path(options.output) / "speech.mp3").lexically_normal().string();
+    }
+    if (!options.force && PathExists(path)) {
+        return path + " already exists; --force replaces it";
+    }
+    return {};
 }
 
 int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream& out,
                std::ostream& err) {
-    const std::optional<std::string> text = ReadText(options, in);
-    if (!text) {
-        err << "dubdesk synthesize: cannot read the text file " << *options.textFile << "\n";
-        return 2;
+    const TextRead text = ReadText(options, in);
+    if (text.error != 0) {
+        err << "dubdesk synthesize: cannot read the text "
+            << (*options.textFile == "-" ? "from standard input" : "file " + *options.textFile)
+            << ": " << std::strerror(text.error) << "\n";
+        return kExitFileError;
     }
-    if (text->empty()) {
+    if (text.text.empty()) {
         err << "dubdesk synthesize: the text is empty\n";
-        return 2;
+        return kExitUsage;
     }
     const std::string path = Mp3PathFor(options.output);
-    if (!options.force && PathExists(path)) {
-        err << "dubdesk synthesize: " << path << " already exists; --force replaces it\n";
-        return 2;
+    if (const std::string refusal = RefuseOutput(options, path); !refusal.empty()) {
+        err << "dubdesk synthesize: " << refusal << "\n";
+        return kExitUsage;
     }
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (std::error_code error;
-        !std::filesystem::is_directory(folder.empty() ? "." : folder, error)) {
-        err << "dubdesk synthesize: there is no folder " << folder.string() << " to write into\n";
-        return 2;
+    // The file waits as a temporary from here on, so an unusable folder is known before the
+    // service is asked for anything.
+    PendingAudioFile file(path);
+    if (file.TemporaryPath().empty()) {
+        err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file.Error())
+            << "; nothing was sent\n";
+        return kExitFileError;
     }
+    const TemporaryFileSignalGuard signalGuard(file.TemporaryPath());
 
-    const Unrepresentable unrepresentable = FindUnrepresentable(*text);
+    const Unrepresentable unrepresentable = FindUnrepresentable(text.text);
     if (unrepresentable.count > 0) {
         err << "dubdesk synthesize: " << unrepresentable.count
             << " character(s) of the text cannot be written in code page 936 and reach the "
@@ -171,20 +266,20 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
     const CatalogueChoice<SpeakerRecord> speaker =
         ChooseFromCatalogue(kSpeakerKind, options.speaker, options.voiceType);
     if (speaker.status != 0) {
-        err << "dubdesk synthesize: " << speaker.error << "\n";
+        err << "dubdesk synthesize: " << TerminalSafe(speaker.error) << "\n";
         return speaker.status;
     }
     const CatalogueChoice<BackgroundRecord> background =
         ChooseFromCatalogue(kBackgroundKind, options.background, options.backgroundType);
     if (background.status != 0) {
-        err << "dubdesk synthesize: " << background.error << "\n";
+        err << "dubdesk synthesize: " << TerminalSafe(background.error) << "\n";
         return background.status;
     }
     const SpeakerRecord& reader = *speaker.record;
     const std::optional<BackgroundRecord>& track = background.record;
 
     SynthesisParameters parameters{
-        .content = Utf8TextToAnsi(*text),
+        .content = Utf8TextToAnsi(text.text),
         // The window's speaker list holds the id as a number.
         .readerId = std::to_string(ReadLeadingInteger(reader.id)),
         .backgroundPath = track ? track->voxUrl : std::string(),
@@ -194,9 +289,11 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
         .backgroundVolume = VolumeSetting(options.backgroundVolume),
         .pitch = PitchSetting(options.pitch),
     };
-    err << "dubdesk synthesize: speaker " << AnsiTextToUtf8(reader.id) << " "
-        << AnsiTextToUtf8(reader.name) << ", background "
-        << (track ? AnsiTextToUtf8(track->id) + " " + AnsiTextToUtf8(track->name) : "none")
+    err << "dubdesk synthesize: speaker "
+        << TerminalSafe(AnsiTextToUtf8(reader.id) + " " + AnsiTextToUtf8(reader.name))
+        << ", background "
+        << (track ? TerminalSafe(AnsiTextToUtf8(track->id) + " " + AnsiTextToUtf8(track->name))
+                  : "none")
         << ", service " << ServiceOrigin() << "\n";
 
     const auto start = std::chrono::steady_clock::now();
@@ -207,6 +304,7 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
             << " s] " << what << std::endl;
     };
     bool submitted = false;
+    std::optional<long long> lengthMs;
     const SynthesisObserver observer{
         .progress =
             [&](SynthesisStage stage, int resultRequest) {
@@ -219,7 +317,8 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
                         break;
                     case SynthesisStage::FollowUp:
                         if (!std::exchange(submitted, true)) {
-                            say("submitted, serial " + AnsiTextToUtf8(outcome.serial));
+                            say("submitted, serial " +
+                                TerminalSafe(AnsiTextToUtf8(outcome.serial)));
                         }
                         break;
                     case SynthesisStage::ResultPoll:
@@ -234,12 +333,18 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
                 }
             },
         .outcome = &outcome,
+        // Only what decodes as MP3 is written: an error page answered with 200 is no audio.
+        .isAudio =
+            [&](const std::string& bytes) {
+                lengthMs = Mp3BytesLengthMs(bytes);
+                return lengthMs.has_value();
+            },
     };
     const std::string audio = RunSynthesisJob(std::move(parameters), observer);
     if (audio.empty()) {
         say("gave up");
-        err << "dubdesk synthesize: no audio: " << DescribeFailure(outcome) << "\n";
-        return 1;
+        err << "dubdesk synthesize: no audio: " << TerminalSafe(DescribeFailure(outcome)) << "\n";
+        return kExitNoAudio;
     }
     say("done, " + std::to_string(audio.size()) + " bytes");
 
@@ -247,14 +352,13 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
     if (!options.force && PathExists(path)) {
         err << "dubdesk synthesize: " << path
             << " appeared while the job ran and was left as it is; --force replaces it\n";
-        return 1;
+        return kExitFileError;
     }
-    if (!WriteFileAtomically(path, audio)) {
-        err << "dubdesk synthesize: cannot write " << path << "\n";
-        return 1;
+    if (!file.Commit(audio)) {
+        err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file.Error()) << "\n";
+        return kExitFileError;
     }
-    const std::int32_t length = ProbeClipLength(path);
-    out << path << ": " << audio.size() << " bytes, " << length << " ms" << std::endl;
+    out << path << ": " << audio.size() << " bytes, " << *lengthMs << " ms" << std::endl;
 
     if (options.play) {
         const std::string alias = "synthesize";
@@ -262,14 +366,14 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
             CloseClip(alias);
             err << "dubdesk synthesize: no sound output could be opened; " << path
                 << " was written but not played\n";
-            return 0;
+            return kExitWritten;
         }
         say("playing");
-        WaitWithWindowEvents(length + kPlaybackTailMs);
+        WaitWithWindowEvents(static_cast<int>(*lengthMs) + kPlaybackTailMs);
         CloseClip(alias);
         say("played");
     }
-    return 0;
+    return kExitWritten;
 }
 
 }  // namespace
@@ -279,13 +383,13 @@ int RunSynthesizeCommand(const SynthesizeCommandLine& line, std::istream& in, st
     switch (line.action) {
         case Action::Refuse:
             err << "dubdesk synthesize: " << line.error << "\nTry 'dubdesk synthesize --help'.\n";
-            return 2;
+            return kExitUsage;
         case Action::ShowHelp:
             out << SynthesizeHelpText("dubdesk");
-            return 0;
+            return kExitWritten;
         case Action::ShowVersion:
             out << VersionText();
-            return 0;
+            return kExitWritten;
         case Action::List:
         case Action::Synthesize:
             break;

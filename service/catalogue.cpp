@@ -87,21 +87,34 @@ std::vector<BackgroundRecord> ParseBackgroundList(const std::string& body, int l
     return records;
 }
 
-int FetchSpeakerCategory(std::vector<SpeakerRecord>& records, int category) {
+int FetchSpeakerCategory(std::vector<SpeakerRecord>& records, int category,
+                         CatalogueExchange* exchange) {
     records.clear();
-    std::string body = PerformHttpRequest({.url = SpeakerCategoryUrl(category, MakeTimestamp())});
+    CatalogueExchange scratch;
+    CatalogueExchange& result = exchange != nullptr ? *exchange : scratch;
+    result = {};
+    std::string body = PerformHttpRequest({.url = SpeakerCategoryUrl(category, MakeTimestamp()),
+                                           .statusCode = &result.status,
+                                           .error = &result.error});
     records = ParseSpeakerCategory(body, category);
     return static_cast<int>(records.size());
 }
 
-int FetchBackgroundList(std::vector<BackgroundRecord>& records, int list) {
+int FetchBackgroundList(std::vector<BackgroundRecord>& records, int list,
+                        CatalogueExchange* exchange) {
     records.clear();
     if (list < 1 || list > 10) {
         return 0;
     }
+    CatalogueExchange scratch;
+    CatalogueExchange& result = exchange != nullptr ? *exchange : scratch;
+    result = {};
     std::string headers = CatalogueHeaderBlock();
-    std::string body = PerformHttpRequest(
-        {.url = BackgroundListUrl(list, MakeTimestamp()), .method = kHttpGet, .headers = &headers});
+    std::string body = PerformHttpRequest({.url = BackgroundListUrl(list, MakeTimestamp()),
+                                           .method = kHttpGet,
+                                           .headers = &headers,
+                                           .statusCode = &result.status,
+                                           .error = &result.error});
     records = ParseBackgroundList(body, list);
     return static_cast<int>(records.size());
 }

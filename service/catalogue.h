@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "http/request_object.h"
+
 struct SpeakerRecord {
     std::string id{};
     std::string name{};
@@ -83,8 +85,18 @@ std::vector<SpeakerRecord> ParseSpeakerCategory(const std::string& body, int cat
 // Turns a customBgVoxList (list 1) or bgVoxInfo (lists 2 to 10) answer into records.
 std::vector<BackgroundRecord> ParseBackgroundList(const std::string& body, int list);
 
+// How a catalogue exchange went, for callers that tell the user why a list is empty.
+struct CatalogueExchange {
+    int status = 0;     // what the service answered with; 0 when it did not answer
+    HttpError error{};  // why the exchange failed; kind None when it completed
+};
+
 // One exchange each: replace the caller's records with those of the category or list and
 // return their number. A failed exchange or an answer without a list gives 0 records.
-int FetchSpeakerCategory(std::vector<SpeakerRecord>& records, int category);
-// A list number outside 1 to 10 gives 0 records without asking the service.
-int FetchBackgroundList(std::vector<BackgroundRecord>& records, int list);
+// exchange (when given) receives how the exchange went.
+int FetchSpeakerCategory(std::vector<SpeakerRecord>& records, int category,
+                         CatalogueExchange* exchange = nullptr);
+// A list number outside 1 to 10 gives 0 records without asking the service (exchange then
+// stays as it was given).
+int FetchBackgroundList(std::vector<BackgroundRecord>& records, int list,
+                        CatalogueExchange* exchange = nullptr);
