@@ -452,8 +452,7 @@ int DubbingServer::Start(const std::string& host, int port) {
     if (state.listener.joinable()) {
         return -1;  // one start per instance
     }
-    const int bound = port == 0 ? state.http.bind_to_any_port(host)
-                                : (state.http.bind_to_port(host, port) ? port : -1);
+    const int bound = state.http.Bind(host, port);
     if (bound < 0) {
         state.bindError = BindFailure(host, port);
         return -1;

@@ -149,6 +149,15 @@ GuardedHttpServer::GuardedHttpServer(ConnectionLimits limits) : limits_(limits) 
     new_task_queue = [workers = limits_.workers] { return new WorkerPool(workers); };
 }
 
+int GuardedHttpServer::Bind(const std::string& host, int port) {
+    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
+    // Listening again on a listening socket only changes its queue length.
+    if (bound >= 0 && ::listen(svr_sock_, SOMAXCONN) != 0) {
+        return -1;
+    }
+    return bound;
+}
+
 bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
     bool answered = true;
     {

@@ -32,6 +32,10 @@ class GuardedHttpServer : public httplib::Server {
   public:
     explicit GuardedHttpServer(ConnectionLimits limits = {});
 
+    // Binds like bind_to_port (0: any free port), with a queue of pending connections long
+    // enough for a burst of clients (the library's own is five). The bound port, or -1.
+    int Bind(const std::string& host, int port);
+
   private:
     bool process_and_close_socket(socket_t sock) override;
 

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <regex>
 
+#include "server/dubbing_server.h"
+
 namespace {
 
 TEST(ServerCommandLine, DefaultsServeLoopbackOnTheClientsDefaultPort) {
@@ -43,6 +45,20 @@ TEST(ServerCommandLine, ReadsEverySwitch) {
     EXPECT_TRUE(m.catalogueGarbage);
 }
 
+// "--option=value" reads like "--option value"; a bare switch takes no value.
+TEST(ServerCommandLine, AttachedValuesAndVersion) {
+    const ServerCommandLine line = ParseServerCommandLine(
+        {"--port=0", "--host=::1", "--stall-path=a=b", "--download-fault=html", "--version"});
+    ASSERT_EQ(line.error, "");
+    EXPECT_EQ(line.port, 0);
+    EXPECT_EQ(line.host, "::1");
+    EXPECT_EQ(line.options.misbehaviour.stallPath, "a=b");
+    EXPECT_EQ(line.options.misbehaviour.downloadFault, DownloadFault::kHtmlErrorPage);
+    EXPECT_TRUE(line.version);
+    EXPECT_TRUE(std::regex_match(ServerVersion(), std::regex(R"(dubdesk-server \d+\.\d+\.\d+\n)")))
+        << ServerVersion();
+}
+
 struct BadArguments {
     std::vector<std::string> arguments;
     std::string errorPart;
@@ -67,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerCommandLineErrors,
                                          BadArguments{{"--port", "80x"}, "is not a number"},
                                          BadArguments{{"--delay-ms", "-1"}, "is not a number"},
                                          BadArguments{{"--download-fault", "broken"}, "none of"},
+                                         BadArguments{{"--port="}, "is not a number"},
+                                         BadArguments{{"--quiet=yes"}, "--quiet takes no value"},
                                          BadArguments{{"--verbose"}, "unknown option --verbose"}));
 
 TEST(ServerCommandLine, UsageNamesEverySwitch) {
@@ -124,6 +142,39 @@ TEST(ServerExecutable, ServesUntilTerminated) {
         log,
         std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d GET /pc/api/reader/readerInfo/1 200 \d+ ms)")))
         << log;
+}
+
+// A busy port: the program says why and how to get a free one, and fails.
+TEST(ServerExecutable, PortInUseIsReportedWithTheReason) {
+    DubbingServer holder;
+    const int port = holder.Start();
+    ASSERT_GT(port, 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const std::string portArgument = "--port=" + std::to_string(port);
+    const char* argv[] = {DUBDESK_SERVER_EXECUTABLE, portArgument.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string output;
+    char c = 0;
+    while (read(pipeFds[0], &c, 1) == 1) {
+        output.push_back(c);
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(output.find("port " + std::to_string(port) + ": Address already in use"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("--port 0"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "protocol/development_token.h"
+#include "tests/server/loopback_socket.h"
 #include "tests/server/mp3_decoding.h"
 #include "tests/server/submit_body.h"
 
@@ -728,6 +729,71 @@ TEST_F(MisbehaviourTest, ControlEndpointSetsAndReportsTheSwitches) {
     EXPECT_EQ(now.downloadFault, DownloadFault::kNone);
 }
 
+// --- under load ----------------------------------------------------------------------------
+
+// More clients at once than the store once kept jobs for: every one of them gets its audio.
+TEST_F(DubbingServerTest, ConcurrentClientsAllGetTheirAudio) {
+    constexpr int kClients = 50;
+    std::vector<std::future<DecodedAudio>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::async(std::launch::async, [this, i] {
+            return Dub(SubmitBody(PercentEncode(i % 2 == 0 ? "好" : "你好")));
+        }));
+    }
+    for (auto& client : clients) {
+        EXPECT_GT(client.get().Seconds(), 0.1);
+    }
+    EXPECT_EQ(server_.AcceptedSubmits(), kClients);
+}
+
+// A request too large for the submit, however framed, is refused with a JSON answer and never
+// read whole.
+TEST_F(DubbingServerTest, ChunkedSubmitPastTheCapIsRefused) {
+    LoopbackSocket connection(port_);
+    ASSERT_TRUE(connection.Send(
+        "POST /pc/api/synVox/speechSynth?T=1 HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+        "chunked\r\n\r\n"));
+    const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+    size_t sent = 0;
+    while (sent < 512 * 16 && connection.Send(chunk)) {  // up to 512 MB
+        ++sent;
+    }
+    const std::string answer = connection.ReadUntilClosed(5s);
+    EXPECT_LT(sent, 16u * 16) << "the server read more than 16 MB";
+    EXPECT_EQ(StatusOf(answer), 413) << answer;
+    EXPECT_EQ(Between(BodyOf(answer), "\"code\":", ","), "413") << answer;
+    EXPECT_EQ(server_.AcceptedSubmits(), 0);
+}
+
+// Idle connections and connections trickling a request do not hold up an ordinary request.
+TEST_F(DubbingServerTest, SlowConnectionsDoNotDelayOthers) {
+    std::vector<LoopbackSocket> idle;
+    for (int i = 0; i < 100; ++i) {
+        idle.emplace_back(port_);
+    }
+    std::vector<LoopbackSocket> trickling;
+    for (int i = 0; i < 10; ++i) {
+        trickling.emplace_back(port_);
+    }
+    const std::string request = "GET /pc/api/reader/readerInfo/1 HTTP/1.1\r\nHost: x\r\nX: ";
+    for (size_t byte = 0; byte < 12; ++byte) {
+        for (LoopbackSocket& connection : trickling) {
+            connection.Send(request.substr(byte, 1));
+        }
+        if (byte % 4 == 3) {
+            const auto start = Clock::now();
+            const std::string answer =
+                Exchange(port_,
+                         "GET /pc/api/reader/readerInfo/1?T=1 HTTP/1.1\r\nHost: x\r\n"
+                         "Connection: close\r\n\r\n",
+                         10s);
+            EXPECT_EQ(StatusOf(answer), 200);
+            EXPECT_LT(Clock::now() - start, 3s);
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+}
+
 // --- life cycle and log ---------------------------------------------------------------------
 
 TEST(DubbingServerLifeCycle, PortInUseFailsAndStopWithoutStartIsHarmless) {
@@ -738,6 +804,11 @@ TEST(DubbingServerLifeCycle, PortInUseFailsAndStopWithoutStartIsHarmless) {
     EXPECT_EQ(first.Origin(), "http://127.0.0.1:" + std::to_string(port));
     DubbingServer second(Quiet());
     EXPECT_EQ(second.Start("127.0.0.1", port), -1);
+    EXPECT_EQ(second.BindError(), "Address already in use");
+    // An address of no interface here (binding sends nothing anywhere).
+    DubbingServer elsewhere(Quiet());
+    EXPECT_EQ(elsewhere.Start("192.0.2.1", 0), -1);
+    EXPECT_EQ(elsewhere.BindError(), "Cannot assign requested address");
     DubbingServer never(Quiet());
     never.Stop();
     EXPECT_FALSE(never.IsRunning());

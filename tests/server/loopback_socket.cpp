@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -30,6 +31,9 @@ LoopbackSocket::LoopbackSocket(int port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A peer that stops reading fails a send after a while instead of blocking the test.
+    const timeval sendLimit{.tv_sec = 10, .tv_usec = 0};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
     if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         close(fd_);
         fd_ = -1;
