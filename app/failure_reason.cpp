@@ -80,6 +80,25 @@ std::string FailureCaption(const SynthesisOutcome& outcome) {
     return kFailed;
 }
 
+std::string AuditionFailureCaption(const SampleOutcome& outcome) {
+    const std::string failed = "试听失败：";
+    switch (outcome.failure) {
+        case SampleFailure::None:
+            break;
+        case SampleFailure::NoAddress:
+            return failed + "没有试听地址";
+        case SampleFailure::Exchange:
+            return failed + TransportCaption(outcome.error);
+        case SampleFailure::HttpStatus:
+            return failed + "服务返回错误 " + std::to_string(outcome.status);
+        case SampleFailure::NotAudio:
+            return failed + "下载的内容不是音频";
+        case SampleFailure::CacheWrite:
+            return failed + "无法写入缓存：" + WriteErrorCaption(outcome.errorNumber);
+    }
+    return failed;
+}
+
 std::string WriteFailureCaption(int errorNumber) {
     return kFailed + std::string("无法写入文件：") + WriteErrorCaption(errorNumber);
 }
@@ -162,4 +181,25 @@ std::string DescribeFailure(const SynthesisOutcome& outcome) {
 
 std::string DescribeWriteFailure(int errorNumber) {
     return std::string("the file could not be written: ") + std::strerror(errorNumber);
+}
+
+std::string DescribeSampleFailure(const SampleOutcome& outcome) {
+    switch (outcome.failure) {
+        case SampleFailure::None:
+            break;
+        case SampleFailure::NoAddress:
+            return "the catalogue lists no sample address";
+        case SampleFailure::Exchange:
+            return "the sample request " + DescribeTransportFailure(outcome.error) + " (" +
+                   outcome.error.message + ")";
+        case SampleFailure::HttpStatus:
+            return "the sample request was answered with HTTP status " +
+                   std::to_string(outcome.status);
+        case SampleFailure::NotAudio:
+            return "the sample is not audio (it does not decode as MP3)";
+        case SampleFailure::CacheWrite:
+            return "the sample could not be kept in " + SampleCacheFolder() + ": " +
+                   std::strerror(outcome.errorNumber);
+    }
+    return "no sample";
 }

@@ -141,6 +141,10 @@ void OnStopCommand() {
     }
 }
 
+bool PlayJobRunning() {
+    return runningJob != nullptr;
+}
+
 void OnPlayClicked(MainWindow& window) {
     if (ReadContent(window).empty()) {
         return;

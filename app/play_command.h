@@ -18,6 +18,9 @@ void ConnectPlayCommand(MainWindow& window);
 // closes the clip that plays.
 void OnStopCommand();
 
+// True while a Play's job runs (from its start until it returns).
+bool PlayJobRunning();
+
 // Play: with content in the box, asks for the file, confirms replacing an existing file the
 // dialog did not confirm itself, disables Play and runs SynthesizeAndPlay.
 void OnPlayClicked(MainWindow& window);

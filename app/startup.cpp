@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/audition_command.h"
 #include "app/play_command.h"
 #include "app/settings.h"
 #include "http/request_object.h"
@@ -231,6 +232,7 @@ int RunMainWindow(const std::optional<std::string>& savedFolder) {
         QObject::connect(&window, &MainWindow::backgroundTypeSelected, &window,
                          [&window] { OnBackgroundTypeSelected(window); });
         ConnectPlayCommand(window);
+        ConnectAuditionCommand(window);
         ConnectPauseMarkers(window);
         OnMainWindowCreated(window);
         window.show();

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
@@ -10,6 +11,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -238,6 +241,40 @@ QPushButton* PlaceButton(QWidget* parent, const QString& name, int left, int top
     return button;
 }
 
+// Hears the selected entry of a list without a synthesis job: a "试听" entry at the top of the
+// list's context menu (above the edit field's own entries) and a key that works while the list
+// has focus. The list's tooltip says both.
+void AddAuditionEntry(QComboBox* list, const QString& what, MainWindow* window,
+                      void (MainWindow::*requested)()) {
+    auto* audition = new QAction(QStringLiteral("试听"), list);
+    audition->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    audition->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    list->addAction(audition);
+    QObject::connect(audition, &QAction::triggered, window, requested);
+    list->setToolTip(QStringLiteral("右键菜单“试听”或按 %1：试听%2")
+                         .arg(audition->shortcut().toString(QKeySequence::NativeText), what));
+
+    const auto showMenu = [audition](QWidget* owner, std::unique_ptr<QMenu> menu,
+                                     const QPoint& at) {
+        QAction* first = menu->actions().value(0);
+        menu->insertAction(first, audition);
+        if (first != nullptr) {
+            menu->insertSeparator(first);
+        }
+        menu->exec(owner->mapToGlobal(at));
+    };
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(
+        list, &QWidget::customContextMenuRequested, list,
+        [list, showMenu](const QPoint& at) { showMenu(list, std::make_unique<QMenu>(), at); });
+    QLineEdit* edit = list->lineEdit();
+    edit->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(
+        edit, &QWidget::customContextMenuRequested, edit, [edit, showMenu](const QPoint& at) {
+            showMenu(edit, std::unique_ptr<QMenu>(edit->createStandardContextMenu()), at);
+        });
+}
+
 QFont ContentFont() {
     QFont font;
     font.setFamilies({QStringLiteral("Microsoft YaHei"), QStringLiteral("微软雅黑"),
@@ -331,6 +368,10 @@ MainWindow::MainWindow() {
     connect(组合框_即时广播_声音类型, &QComboBox::activated, this, &MainWindow::voiceTypeSelected);
     connect(组合框_即时广播_背景类型, &QComboBox::activated, this,
             &MainWindow::backgroundTypeSelected);
+    AddAuditionEntry(组合框_即时广播_发音人, QStringLiteral("所选发音人的声音"), this,
+                     &MainWindow::speakerAuditionRequested);
+    AddAuditionEntry(组合框_即时广播_背景音乐, QStringLiteral("所选背景音乐"), this,
+                     &MainWindow::trackAuditionRequested);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),

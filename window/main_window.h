@@ -81,6 +81,9 @@ class MainWindow : public QWidget {
     void pauseTimeSelected();
     void voiceTypeSelected();
     void backgroundTypeSelected();
+    // "试听" chosen from a list's context menu, or its key pressed while the list has focus.
+    void speakerAuditionRequested();
+    void trackAuditionRequested();
 };
 
 // The window caption becomes the text (GBK). An empty text leaves the window manager's title
