@@ -94,7 +94,7 @@ std::string DescribeFetchFailure(const CatalogueKind<Record>& kind, int number,
         return "the " + which + " could not be fetched from " + service + ": " +
                DescribeTransportFailure(exchange.error) + " (" + exchange.error.message + ")";
     }
-    if (exchange.status == 401) {
+    if (exchange.status == 401 && kind.carriesToken) {
         return service + " refused the catalogue token (HTTP 401 for the " + which +
                "); give the right one with --catalogue-token or " + kCatalogueTokenVariable;
     }

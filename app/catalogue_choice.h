@@ -24,6 +24,8 @@ struct CatalogueKind {
     // Without an id, the first record of the category (category 1 if none is given) is chosen;
     // otherwise none is.
     bool firstIsDefault;
+    // Whether the requests carry the catalogue token, so that a 401 means it was refused.
+    bool carriesToken;
 };
 
 inline constexpr CatalogueKind<SpeakerRecord> kSpeakerKind{
@@ -34,6 +36,7 @@ inline constexpr CatalogueKind<SpeakerRecord> kSpeakerKind{
     .fetch = FetchSpeakerCategory,
     .listOption = "--list-speakers",
     .firstIsDefault = true,
+    .carriesToken = false,
 };
 
 inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
@@ -44,6 +47,7 @@ inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
     .fetch = FetchBackgroundList,
     .listOption = "--list-backgrounds",
     .firstIsDefault = false,
+    .carriesToken = true,
 };
 
 // Prints the records of the category, or of every category, as a table with the columns ID,

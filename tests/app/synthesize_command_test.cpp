@@ -458,10 +458,12 @@ TEST_P(ServiceFault, GivesUpWithTheReasonAndLeavesTheFileAlone) {
     const CommandRun run = RunCommand(arguments);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     MakeWritable(folder.path());
-    RecordProperty("seconds", std::to_string(took.count()));
 
     EXPECT_EQ(run.status, fault.status) << run.err;
     const std::string lastLine = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+    // For the record: how long giving up took and what was said.
+    RecordProperty("seconds", std::to_string(took.count()));
+    RecordProperty("reason", lastLine.substr(0, lastLine.size() - 1));
     for (const std::string& piece : fault.reason) {
         EXPECT_NE(lastLine.find(piece), std::string::npos) << piece << "\n" << run.err;
     }
@@ -509,8 +511,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "--background", "1"},
                   .reason = {"refused the catalogue token (HTTP 401", "background type 1",
                              "--catalogue-token"}},
-        Replacing("SpeakerListUnauthorized", kFirstSpeakersPath, {.status = 401},
-                  {"refused the catalogue token (HTTP 401 for the speakers of voice type 1"}),
+        Replacing(
+            "SpeakerListUnauthorizedWithoutAToken", kFirstSpeakersPath, {.status = 401},
+            {"answered the request for the speakers of voice type 1 推荐 with HTTP status 401"}),
         Replacing("PollAnswered503", kResultPath, {.status = 503},
                   {"no audio: result request 1 was answered with HTTP status 503"}),
         Replacing("PollAnswered403", kResultPath, {.status = 403},
