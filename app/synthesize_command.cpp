@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "app/audio_file.h"
+#include "app/audition.h"
 #include "app/catalogue_choice.h"
 #include "app/command_line.h"
 #include "app/failure_reason.h"
@@ -224,6 +226,18 @@ std::string RefuseOutput(const SynthesizeOptions& options, const std::string& pa
     return {};
 }
 
+// Plays the file to its end and the sound server's tail; false when no sound output opened.
+bool PlayToTheEnd(const std::string& path, long long lengthMs) {
+    const std::string alias = "synthesize";
+    if (!OpenAndPlayClip(path, alias)) {
+        CloseClip(alias);
+        return false;
+    }
+    WaitWithWindowEvents(static_cast<int>(lengthMs) + kPlaybackTailMs);
+    CloseClip(alias);
+    return true;
+}
+
 int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream& out,
                std::ostream& err) {
     const TextRead text = ReadText(options, in);
@@ -361,17 +375,78 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
     out << path << ": " << audio.size() << " bytes, " << *lengthMs << " ms" << std::endl;
 
     if (options.play) {
-        const std::string alias = "synthesize";
-        if (!OpenAndPlayClip(path, alias)) {
-            CloseClip(alias);
+        say("playing");
+        if (!PlayToTheEnd(path, *lengthMs)) {
             err << "dubdesk synthesize: no sound output could be opened; " << path
                 << " was written but not played\n";
             return kExitWritten;
         }
-        say("playing");
-        WaitWithWindowEvents(static_cast<int>(*lengthMs) + kPlaybackTailMs);
-        CloseClip(alias);
         say("played");
+    }
+    return kExitWritten;
+}
+
+// The sample of the chosen speaker, or of the track when only --background is given: saved
+// with --output, played without it (or with --play).
+int Preview(const SynthesizeOptions& options, std::ostream& out, std::ostream& err) {
+    std::string address;
+    std::string what;
+    if (options.background && !options.speaker) {
+        const CatalogueChoice<BackgroundRecord> track =
+            ChooseFromCatalogue(kBackgroundKind, options.background, options.backgroundType);
+        if (track.status != 0) {
+            err << "dubdesk synthesize: " << TerminalSafe(track.error) << "\n";
+            return track.status;
+        }
+        address = track.record->voxUrl;
+        what = "background track " + AnsiTextToUtf8(track.record->id) + " " +
+               AnsiTextToUtf8(track.record->name);
+    } else {
+        const CatalogueChoice<SpeakerRecord> speaker =
+            ChooseFromCatalogue(kSpeakerKind, options.speaker, options.voiceType);
+        if (speaker.status != 0) {
+            err << "dubdesk synthesize: " << TerminalSafe(speaker.error) << "\n";
+            return speaker.status;
+        }
+        address = speaker.record->voxUrl;
+        what = "speaker " + AnsiTextToUtf8(speaker.record->id) + " " +
+               AnsiTextToUtf8(speaker.record->name);
+    }
+    const std::string path = options.output.empty() ? std::string() : Mp3PathFor(options.output);
+    if (!path.empty()) {
+        if (const std::string refusal = RefuseOutput(options, path); !refusal.empty()) {
+            err << "dubdesk synthesize: " << refusal << "\n";
+            return kExitUsage;
+        }
+    }
+
+    SampleOutcome outcome;
+    const std::string sample = FetchSample(address, &outcome);
+    if (sample.empty()) {
+        err << "dubdesk synthesize: no sample of the " << TerminalSafe(what) << ": "
+            << TerminalSafe(DescribeSampleFailure(outcome)) << "\n";
+        return outcome.failure == SampleFailure::CacheWrite ? kExitFileError : kExitNoAudio;
+    }
+    err << "dubdesk synthesize: sample of the " << TerminalSafe(what)
+        << (outcome.fromCache ? " (from the cache)" : "") << "\n";
+    const int lengthMs = ProbeClipLength(sample);
+
+    if (!path.empty()) {
+        std::ifstream in(sample, std::ios::binary);
+        const std::string bytes(std::istreambuf_iterator<char>(in), {});
+        int error = 0;
+        if (!WriteFileAtomically(path, bytes, &error)) {
+            err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(error) << "\n";
+            return kExitFileError;
+        }
+        out << path << ": " << bytes.size() << " bytes, " << lengthMs << " ms" << std::endl;
+        if (!options.play) {
+            return kExitWritten;
+        }
+    }
+    if (!PlayToTheEnd(sample, lengthMs)) {
+        err << "dubdesk synthesize: no sound output could be opened; the sample was not played\n";
+        return path.empty() ? kExitNoAudio : kExitWritten;
     }
     return kExitWritten;
 }
@@ -400,6 +475,9 @@ int RunSynthesizeCommand(const SynthesizeCommandLine& line, std::istream& in, st
     if (line.options.catalogueToken) {
         SetCatalogueAccessToken(*line.options.catalogueToken);
     }
-    return line.action == Action::List ? ListCatalogues(line, out, err)
-                                       : Synthesize(line.options, in, out, err);
+    if (line.action == Action::List) {
+        return ListCatalogues(line, out, err);
+    }
+    return line.options.preview ? Preview(line.options, out, err)
+                                : Synthesize(line.options, in, out, err);
 }

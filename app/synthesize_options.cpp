@@ -85,6 +85,7 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
                : name == "--version"            ? &version
                : name == "--force"              ? &options.force
                : name == "--play"               ? &options.play
+               : name == "--preview"            ? &options.preview
                : name == "--list-speakers"      ? &line.listSpeakers
                : name == "--list-backgrounds"   ? &line.listBackgrounds
                                                 : nullptr;
@@ -139,6 +140,10 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
         line.action = Action::ShowVersion;
     } else if (line.listSpeakers || line.listBackgrounds) {
         line.action = Action::List;
+    } else if (options.preview) {
+        if (options.speaker && options.background) {
+            return Refused("--preview hears a speaker or a background track, not both");
+        }
     } else if (options.text && options.textFile) {
         return Refused("--text and --text-file cannot be combined");
     } else if (!options.text && !options.textFile) {
@@ -156,6 +161,9 @@ std::string SynthesizeHelpText(const std::string& program) {
         "       " +
         program +
         " synthesize --list-speakers | --list-backgrounds\n"
+        "       " +
+        program +
+        " synthesize --preview [--speaker ID | --background ID] [--output FILE]\n"
         "Synthesizes a text into an MP3 file without opening the window, with the same job,\n"
         "catalogue and settings as the window's Play button.\n"
         "\n"
@@ -170,6 +178,11 @@ std::string SynthesizeHelpText(const std::string& program) {
         "  --force                  replace an existing output file\n"
         "  --play                   play the file once written and return when it has finished\n"
         "                           (without a sound output the file is still written)\n"
+        "  --preview                hear the speaker's sample (a short sentence in its voice),\n"
+        "                           or the track's with --background alone, instead of\n"
+        "                           synthesizing; with --output it is saved (and played only\n"
+        "                           with --play). Samples are kept in the cache folder\n"
+        "                           ($XDG_CACHE_HOME/dubdesk/samples) after the first time\n"
         "\n"
         "Voice and background (numbers or the window's item texts):\n"
         "  --voice-type N           1 推荐, 2 中文, 3 方言, 4 外语, 5 特色 (default 1)\n"
@@ -222,8 +235,8 @@ std::string SynthesizeHelpText(const std::string& program) {
         "\n"
         "Exit status:\n"
         "  0    written (or listed)\n"
-        "  1    no audio: the service gave up, could not be reached or listed nothing (also\n"
-        "       an unexpected error, which is named)\n"
+        "  1    no audio: the service gave up, could not be reached or listed nothing, or a\n"
+        "       --preview could not be played (also an unexpected error, which is named)\n"
         "  2    bad usage: unknown option or value, an output that names a folder or exists\n"
         "       without --force, an unknown speaker or track, an empty text\n"
         "  3    file error: the text file could not be read, or the output folder or file\n"

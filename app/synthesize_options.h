@@ -14,6 +14,9 @@ struct SynthesizeOptions {
     std::string output;
     bool force = false;  // replace an existing file
     bool play = false;
+    // Hear (or, with output, save) the sample of the speaker, or of the background track when
+    // only a track is given, instead of synthesizing: no text needed.
+    bool preview = false;
     // Speaker category 1 to 5 and background list 1 to 10. Absent: a speaker or track given by
     // id is looked for in every category or list, and the default speaker comes from category 1.
     std::optional<int> voiceType;

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@
 #include "app/failure_reason.h"
 #include "app/play_command.h"
 #include "app/startup.h"
+#include "app/synthesize_command.h"
 #include "http/request_object.h"
 #include "playback/audio_player.h"
+#include "playback/mp3_decoder.h"
 #include "server/dubbing_server.h"
 #include "service/catalogue.h"
 #include "service/waiting.h"
@@ -488,5 +491,114 @@ TEST_F(LocalServerAuditionTest, SpeakerSampleAndTrackPlayAndStopStopsThem) {
     EXPECT_TRUE(player_.real.IsOpen(alias));
     EXPECT_FALSE(player_.real.IsOpen(track)) << "the track made way for the sample";
 }
+
+// --- dubdesk synthesize --preview -------------------------------------------------------
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// dubdesk synthesize --preview against the local dubbing server, in this process.
+class PreviewCommandTest : public CacheTest {
+  protected:
+    void SetUp() override {
+        ServerOptions options;
+        options.quiet = true;
+        server_ = std::make_unique<DubbingServer>(options);
+        ASSERT_GT(server_->Start(), 0);
+    }
+
+    void TearDown() override { SetServiceOrigin({}); }
+
+    CommandRun Run(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"--preview", "--service-origin", server_->Origin()});
+        std::istringstream in;
+        std::ostringstream out;
+        std::ostringstream err;
+        CommandRun run;
+        run.status = RunSynthesizeCommand(ParseSynthesizeCommandLine(arguments), in, out, err);
+        run.out = out.str();
+        run.err = err.str();
+        return run;
+    }
+
+    std::unique_ptr<DubbingServer> server_;
+};
+
+// Saved with --output: the very sample the window plays, kept in the cache.
+TEST_F(PreviewCommandTest, SpeakerSampleIsSavedFromTheCache) {
+    const fs::path first = cache_.path() / "sample.mp3";
+
+    const CommandRun run = Run({"--speaker", "101", "--output", first.string()});
+
+    ASSERT_EQ(run.status, kExitWritten) << run.err;
+    EXPECT_EQ(FilesUnder(SampleFolder()).size(), 1u);
+    const std::string cached = ReadFile(SampleFolder() / FilesUnder(SampleFolder()).front());
+    EXPECT_EQ(ReadFile(first), cached);
+    EXPECT_GT(Mp3BytesLengthMs(cached).value_or(0), 500) << "spoken words";
+    EXPECT_TRUE(run.out.starts_with(first.string() + ": ")) << run.out;
+    EXPECT_EQ(run.err.find("from the cache"), std::string::npos) << run.err;
+}
+
+TEST_F(PreviewCommandTest, SecondPreviewOfTheSpeakerComesFromTheCache) {
+    ASSERT_EQ(Run({"--speaker", "101", "--output", (cache_.path() / "a").string()}).status,
+              kExitWritten);
+    const CommandRun again = Run({"--speaker", "101", "--output", (cache_.path() / "b").string()});
+    EXPECT_EQ(again.status, kExitWritten) << again.err;
+    EXPECT_NE(again.err.find("(from the cache)"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadFile(cache_.path() / "a.mp3"), ReadFile(cache_.path() / "b.mp3"));
+}
+
+TEST_F(PreviewCommandTest, BackgroundAloneSavesTheTrack) {
+    const CommandRun run = Run({"--background", "401", "--output", (cache_.path() / "t").string()});
+    ASSERT_EQ(run.status, kExitWritten) << run.err;
+    EXPECT_NE(run.err.find("background track 401"), std::string::npos) << run.err;
+    EXPECT_GT(Mp3BytesLengthMs(ReadFile(cache_.path() / "t.mp3")).value_or(0), 5000);
+}
+
+// Without --output the sample is played; with no sound output that fails and says so, but the
+// sample is kept for next time.
+TEST_F(PreviewCommandTest, WithoutSoundOutputThePreviewFailsAndSaysWhy) {
+    const CommandRun run = Run({"--speaker", "101"});
+    EXPECT_EQ(run.status, kExitNoAudio);
+    EXPECT_NE(run.err.find("no sound output"), std::string::npos) << run.err;
+    EXPECT_EQ(FilesUnder(SampleFolder()).size(), 1u);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+struct PreviewRefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    const char* said;
+};
+
+void PrintTo(const PreviewRefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PreviewRefusalTest : public PreviewCommandTest,
+                           public testing::WithParamInterface<PreviewRefusalCase> {};
+
+TEST_P(PreviewRefusalTest, NothingIsFetchedOrWritten) {
+    const CommandRun run = Run(GetParam().arguments);
+    EXPECT_EQ(run.status, GetParam().status);
+    EXPECT_NE(run.err.find(GetParam().said), std::string::npos) << run.err;
+    EXPECT_TRUE(FilesUnder(cache_.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, PreviewRefusalTest,
+    testing::Values(
+        PreviewRefusalCase{
+            "SpeakerAndTrack", {"--speaker", "101", "--background", "401"}, kExitUsage, "not both"},
+        PreviewRefusalCase{"UnknownSpeaker", {"--speaker", "99999"}, kExitUsage, "99999"},
+        PreviewRefusalCase{"OutputIsAFolder",
+                           {"--speaker", "101", "--output", "/tmp/"},
+                           kExitUsage,
+                           "names a folder"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
