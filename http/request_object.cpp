@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -160,11 +161,24 @@ struct HttpRequestObject::Impl {
 size_t HttpRequestObject::Impl::OnBody(char* data, size_t size, size_t count, void* user) {
     auto* impl = static_cast<Impl*>(user);
     const size_t bytes = size * count;
-    if (bytes > impl->bodyLimit - impl->body.size()) {
+    std::string& body = impl->body;
+    if (bytes > impl->bodyLimit - body.size()) {
         impl->stoppedBy = HttpError::Kind::TooLarge;
         return CURL_WRITEFUNC_ERROR;
     }
-    impl->body.append(data, bytes);
+    if (body.size() + bytes > body.capacity()) {
+        // Room for the declared length at once; otherwise the next power of two, never past
+        // the limit: with the limits powers of two themselves, growing never holds more than
+        // half the limit beside the limit's worth (doubling an odd size could hold almost two).
+        curl_off_t declared = -1;
+        curl_easy_getinfo(impl->handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        const std::size_t wanted =
+            declared > 0 && static_cast<std::size_t>(declared) >= body.size() + bytes
+                ? static_cast<std::size_t>(declared)
+                : std::bit_ceil(std::max(body.capacity() * 2, body.size() + bytes));
+        body.reserve(std::min(wanted, impl->bodyLimit));
+    }
+    body.append(data, bytes);
     impl->Received(bytes);
     return bytes;
 }

@@ -95,7 +95,8 @@ int FetchSpeakerCategory(std::vector<SpeakerRecord>& records, int category,
     result = {};
     std::string body = PerformHttpRequest({.url = SpeakerCategoryUrl(category, MakeTimestamp()),
                                            .statusCode = &result.status,
-                                           .error = &result.error});
+                                           .error = &result.error,
+                                           .bodyLimit = kJsonAnswerLimit});
     records = ParseSpeakerCategory(body, category);
     return static_cast<int>(records.size());
 }
@@ -114,7 +115,8 @@ int FetchBackgroundList(std::vector<BackgroundRecord>& records, int list,
                                            .method = kHttpGet,
                                            .headers = &headers,
                                            .statusCode = &result.status,
-                                           .error = &result.error});
+                                           .error = &result.error,
+                                           .bodyLimit = kJsonAnswerLimit});
     records = ParseBackgroundList(body, list);
     return static_cast<int>(records.size());
 }

@@ -3,7 +3,12 @@
 // addresses of its endpoints. Every service address ends in "T=" and a timestamp the caller
 // made with MakeTimestamp, so that the caller decides which requests share one.
 
+#include <cstddef>
 #include <string>
+
+// The most the service's JSON answers may hold: far above any real catalogue or status answer.
+// A download or a track may hold the engine's default limit.
+inline constexpr std::size_t kJsonAnswerLimit = std::size_t{16} << 20;
 
 inline constexpr const char* kDefaultServiceOrigin = "http://127.0.0.1:8017";
 

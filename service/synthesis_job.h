@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/request_object.h"
+#include "service/service_api.h"
 
 // Texts in code page 936; numbers travel as decimal texts and go into the body as they stand.
 // Every member has an initializer so that a caller names only the fields it sets.
@@ -61,9 +62,6 @@ struct SynthesisOutcome {
     int failedStatus = 0;
     HttpError error{};
 };
-
-// The most the service's JSON answers may hold; a download may hold kDefaultBodyLimit.
-inline constexpr std::size_t kJsonAnswerLimit = std::size_t{16} << 20;
 
 // Optional company for a job; nothing here changes what goes over the wire for a job that is
 // not cancelled.
