@@ -153,7 +153,7 @@ std::string DescribeFailure(const SynthesisOutcome& outcome) {
         case SynthesisGiveUp::Cancelled:
             return "cancelled";
         case SynthesisGiveUp::ExchangeFailed:
-            return where + " " + DescribeTransportFailure(outcome.error) + " (" +
+            return where + " failed: " + DescribeTransportFailure(outcome.error) + " (" +
                    outcome.error.message + ")";
         case SynthesisGiveUp::HttpStatus:
             return where + " was answered with HTTP status " + std::to_string(outcome.failedStatus);
