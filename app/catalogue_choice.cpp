@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/failure_reason.h"
+#include "app/json_text.h"
 #include "service/service_api.h"
 #include "text/code_page.h"
 #include "text/utf8.h"
@@ -137,9 +138,28 @@ std::string ListedNothing(const CatalogueKind<Record>& kind, std::optional<int> 
 
 template <typename Record>
 std::string PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
-                           std::optional<int> category) {
+                           std::optional<int> category, CatalogueFormat format) {
     const FetchedRecords<Record> fetched = FetchRecords(kind, category);
-    if (!fetched.records.empty()) {
+    if (format == CatalogueFormat::Json) {
+        out << "[";
+        const char* separator = "\n";
+        for (const Record& record : fetched.records) {
+            const bool known = record.category >= 1 && static_cast<std::size_t>(record.category) <=
+                                                           kind.categoryNames.size();
+            out << separator << "  {\"id\": " << JsonStringFromUtf8(AnsiTextToUtf8(record.id))
+                << ", \"name\": " << JsonStringFromUtf8(AnsiTextToUtf8(record.name)) << ", \""
+                << kind.jsonCategory << "\": " << record.category << ", \"typeName\": "
+                << JsonStringFromUtf8(
+                       known
+                           ? reinterpret_cast<const char*>(
+                                 kind.categoryNames[static_cast<std::size_t>(record.category - 1)])
+                           : "")
+                << ", \"" << kind.jsonAddress
+                << "\": " << JsonStringFromUtf8(AnsiTextToUtf8(record.voxUrl)) << "}";
+            separator = ",\n";
+        }
+        out << (fetched.records.empty() ? "]\n" : "\n]\n");
+    } else if (!fetched.records.empty()) {
         std::vector<std::vector<std::string>> rows = {{"ID", UpperCase(kind.category), "NAME"}};
         for (const Record& record : fetched.records) {
             rows.push_back({TerminalSafe(AnsiTextToUtf8(record.id)),
@@ -176,6 +196,28 @@ CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
     if (found != fetched.records.end()) {
         return {.record = *found};
     }
+    // Names are compared in UTF-8: the GBK a name converts to is not unique.
+    std::vector<const Record*> named;
+    for (const Record& record : fetched.records) {
+        if (AnsiTextToUtf8(record.name) == *id &&
+            std::ranges::none_of(named, [&](const Record* r) { return r->id == record.id; })) {
+            named.push_back(&record);
+        }
+    }
+    if (named.size() == 1) {
+        return {.record = *named.front()};
+    }
+    if (named.size() > 1) {
+        std::string matches;
+        for (const Record* record : named) {
+            matches += (matches.empty() ? "" : ", ") + TerminalSafe(AnsiTextToUtf8(record->id)) +
+                       " (" + kind.category + " " +
+                       CategoryCell(record->category, kind.categoryNames) + ")";
+        }
+        return {.status = 2,
+                .error = std::string(kind.records) + " share the name \"" + TerminalSafe(*id) +
+                         "\": " + matches + "; give the id instead"};
+    }
     // The id may be in what could not be fetched.
     if (!fetched.failure.empty()) {
         return {.status = 1, .error = fetched.failure};
@@ -192,9 +234,9 @@ CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
 }
 
 template std::string PrintCatalogue(std::ostream&, const CatalogueKind<SpeakerRecord>&,
-                                    std::optional<int>);
+                                    std::optional<int>, CatalogueFormat);
 template std::string PrintCatalogue(std::ostream&, const CatalogueKind<BackgroundRecord>&,
-                                    std::optional<int>);
+                                    std::optional<int>, CatalogueFormat);
 template CatalogueChoice<SpeakerRecord> ChooseFromCatalogue(const CatalogueKind<SpeakerRecord>&,
                                                             const std::optional<std::string>&,
                                                             std::optional<int>);

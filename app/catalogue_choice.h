@@ -26,6 +26,9 @@ struct CatalogueKind {
     bool firstIsDefault;
     // Whether the requests carry the catalogue token, so that a 401 means it was refused.
     bool carriesToken;
+    // The keys of a JSON listing: the category's number, and the record's audio address.
+    const char* jsonCategory;
+    const char* jsonAddress;
 };
 
 inline constexpr CatalogueKind<SpeakerRecord> kSpeakerKind{
@@ -37,6 +40,8 @@ inline constexpr CatalogueKind<SpeakerRecord> kSpeakerKind{
     .listOption = "--list-speakers",
     .firstIsDefault = true,
     .carriesToken = false,
+    .jsonCategory = "voiceType",
+    .jsonAddress = "sample",
 };
 
 inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
@@ -48,18 +53,28 @@ inline constexpr CatalogueKind<BackgroundRecord> kBackgroundKind{
     .listOption = "--list-backgrounds",
     .firstIsDefault = false,
     .carriesToken = true,
+    .jsonCategory = "backgroundType",
+    .jsonAddress = "track",
 };
 
-// Prints the records of the category, or of every category, as a table with the columns ID,
-// category and NAME (nothing when there are none). Empty when all went well, else why the
-// table is empty or incomplete: the service could not be reached, refused the token, answered
-// with an error status, or listed nothing.
+enum class CatalogueFormat {
+    Table,  // columns ID, category and NAME for a terminal; nothing when there are none
+    // one JSON array for scripts (UTF-8, "[]" when there are none), an object per record:
+    // {"id", "name", the kind's jsonCategory (a number), "typeName", the kind's jsonAddress}
+    Json,
+};
+
+// Prints the records of the category, or of every category. Empty when all went well, else
+// why the list is empty or incomplete: the service could not be reached, refused the token,
+// answered with an error status, or listed nothing.
 template <typename Record>
 std::string PrintCatalogue(std::ostream& out, const CatalogueKind<Record>& kind,
-                           std::optional<int> category);
+                           std::optional<int> category,
+                           CatalogueFormat format = CatalogueFormat::Table);
 
 // The record a job uses, or why there is none: status 1 when the service could not be asked or
-// listed nothing (error names the cause), 2 when the id is not among what it listed.
+// listed nothing (error names the cause), 2 when the id or name is not among what it listed or
+// the name belongs to several records (error lists them with their ids).
 template <typename Record>
 struct CatalogueChoice {
     std::optional<Record> record{};  // absent with status 0: none wanted
@@ -67,8 +82,9 @@ struct CatalogueChoice {
     std::string error{};
 };
 
-// id as the user typed it (UTF-8), looked for in the category or, without one, in every
-// category; absent, the kind's default.
+// id as the user typed it (UTF-8): an id, or else a name compared with the records' names in
+// UTF-8; looked for in the category or, without one, in every category (a record listed in
+// several categories counts once). Absent, the kind's default.
 template <typename Record>
 CatalogueChoice<Record> ChooseFromCatalogue(const CatalogueKind<Record>& kind,
                                             const std::optional<std::string>& id,

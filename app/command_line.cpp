@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 #include "service/service_api.h"
 
@@ -96,20 +98,38 @@ std::string ReadOptions(
     const std::vector<std::string>& arguments,
     const std::function<OptionKind(const std::string& name)>& kind,
     const std::function<std::string(const std::string& name,
-                                    const std::optional<std::string>& value)>& take) {
+                                    const std::optional<std::string>& value)>& take,
+    const std::function<std::string(const std::string& argument)>& operand) {
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || argument == "-" || !argument.starts_with("-")) {
+            if (!operand) {
+                return "unexpected argument " + argument;
+            }
+            if (std::string error = operand(argument); !error.empty()) {
+                return error;
+            }
+            continue;
+        }
         std::string name = argument;
         std::optional<std::string> value;
         if (const std::size_t equals = argument.find('=');
             argument.starts_with("--") && equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
+        } else if (!argument.starts_with("--") && argument.size() > 2 &&
+                   kind(argument.substr(0, 2)) == OptionKind::Valued) {
+            name = argument.substr(0, 2);
+            value = argument.substr(2);
         }
         const OptionKind option = kind(name);
         if (option == OptionKind::Unknown) {
-            return argument.starts_with("-") ? "unknown option " + argument
-                                             : "unexpected argument " + argument;
+            return "unknown option " + argument;
         }
         if (option == OptionKind::Flag && value) {
             return "option " + name + " takes no value";
@@ -129,10 +149,14 @@ std::string ReadOptions(
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
-    if (!arguments.empty() && arguments.front() == "synthesize") {
-        line.action = CommandLine::Action::Synthesize;
-        return line;
+    // The subcommand may follow service options; everything before it is the program's.
+    std::size_t subcommand = 0;
+    while (subcommand < arguments.size() && arguments[subcommand] != "synthesize") {
+        subcommand += IsServiceOption(arguments[subcommand]) ? 2 : 1;
     }
+    const std::vector<std::string> own(
+        arguments.begin(),
+        arguments.begin() + static_cast<std::ptrdiff_t>(std::min(subcommand, arguments.size())));
     bool help = false;
     bool version = false;
     const auto kind = [](const std::string& name) {
@@ -151,10 +175,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         return error;
     };
-    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
+    if (std::string error = ReadOptions(own, kind, take); !error.empty()) {
         return Refused(std::move(error));
     }
-    if (help) {
+    if (subcommand < arguments.size()) {
+        if (help || version) {
+            return Refused("unexpected argument synthesize");
+        }
+        line.action = CommandLine::Action::Synthesize;
+        line.subcommandArguments = own;
+        line.subcommandArguments.insert(
+            line.subcommandArguments.end(),
+            arguments.begin() + static_cast<std::ptrdiff_t>(subcommand) + 1, arguments.end());
+    } else if (help) {
         line.action = CommandLine::Action::ShowHelp;
     } else if (version) {
         line.action = CommandLine::Action::ShowVersion;

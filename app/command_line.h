@@ -18,27 +18,33 @@ struct CommandLine {
     Action action = Action::RunWindow;
     std::optional<std::string> serviceOrigin;
     std::optional<std::string> catalogueToken;
+    // With Synthesize: the subcommand's arguments, led by the service options given before it,
+    // so that those after it win.
+    std::vector<std::string> subcommandArguments;
     std::string error;  // why the arguments were refused
 };
 
 // arguments: everything after the program name. Options may be written "--name value" or
 // "--name=value"; a later repetition wins. --help and --version win over any other option,
-// but not over an argument that is refused. A first argument "synthesize" leaves every other
-// argument to that subcommand.
+// but not over an argument that is refused. "synthesize", after nothing or only service
+// options, leaves every later argument to that subcommand.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // What an option name is to a command: unknown, a flag, or an option that takes a value.
 enum class OptionKind { Unknown, Flag, Valued };
 
-// Reads arguments in order, as "--name value", "--name=value" or a flag, and hands each option
-// to take (with no value for a flag). Returns the first refusal: an unknown option or
-// argument, a flag given a value, an option missing its value, or take's own non-empty answer.
-// Empty when every argument was taken.
+// Reads arguments in order, as "--name value", "--name=value", "-n value", "-nvalue" or a flag,
+// and hands each option to take (with no value for a flag). An argument that is no option ("-"
+// counts as one, and so does everything after "--") goes to operand; without operand it is
+// refused. Returns the first refusal: an unknown option or argument, a flag given a value, an
+// option missing its value, or take's or operand's own non-empty answer. Empty when every
+// argument was taken.
 std::string ReadOptions(
     const std::vector<std::string>& arguments,
     const std::function<OptionKind(const std::string& name)>& kind,
     const std::function<std::string(const std::string& name,
-                                    const std::optional<std::string>& value)>& take);
+                                    const std::optional<std::string>& value)>& take,
+    const std::function<std::string(const std::string& argument)>& operand = {});
 
 // The service options the window and the subcommands share: --service-origin and
 // --catalogue-token.

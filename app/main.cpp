@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <cstdlib>
@@ -54,8 +56,9 @@ int RunDubdesk(int argc, char** argv) {
     SetApplicationIdentity();
 
     if (line.action == CommandLine::Action::Synthesize) {
-        const SynthesizeCommandLine synthesize =
-            ParseSynthesizeCommandLine(std::vector<std::string>(argv + 2, argv + argc));
+        const SynthesizeCommandLine synthesize = ParseSynthesizeCommandLine(
+            line.subcommandArguments,
+            {.inputIsTerminal = ::isatty(0) == 1, .outputIsTerminal = ::isatty(1) == 1});
         const bool usesService = synthesize.action == SynthesizeCommandLine::Action::Synthesize ||
                                  synthesize.action == SynthesizeCommandLine::Action::List;
         if (usesService &&

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -193,14 +194,16 @@ class TemporaryFileSignalGuard {
 // nothing for one of them.
 int ListCatalogues(const SynthesizeCommandLine& line, std::ostream& out, std::ostream& err) {
     std::vector<std::string> problems;
+    const CatalogueFormat format = line.json ? CatalogueFormat::Json : CatalogueFormat::Table;
     if (line.listSpeakers) {
-        problems.push_back(PrintCatalogue(out, kSpeakerKind, line.options.voiceType));
+        problems.push_back(PrintCatalogue(out, kSpeakerKind, line.options.voiceType, format));
     }
     if (line.listBackgrounds) {
         if (line.listSpeakers) {
             out << "\n";
         }
-        problems.push_back(PrintCatalogue(out, kBackgroundKind, line.options.backgroundType));
+        problems.push_back(
+            PrintCatalogue(out, kBackgroundKind, line.options.backgroundType, format));
     }
     int status = kExitWritten;
     for (const std::string& problem : problems) {
@@ -251,20 +254,25 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
         err << "dubdesk synthesize: the text is empty\n";
         return kExitUsage;
     }
-    const std::string path = Mp3PathFor(options.output);
-    if (const std::string refusal = RefuseOutput(options, path); !refusal.empty()) {
-        err << "dubdesk synthesize: " << refusal << "\n";
-        return kExitUsage;
+    const bool toStandardOutput = options.output == "-";
+    const std::string path = toStandardOutput ? std::string() : Mp3PathFor(options.output);
+    std::optional<PendingAudioFile> file;
+    std::optional<TemporaryFileSignalGuard> signalGuard;
+    if (!toStandardOutput) {
+        if (const std::string refusal = RefuseOutput(options, path); !refusal.empty()) {
+            err << "dubdesk synthesize: " << refusal << "\n";
+            return kExitUsage;
+        }
+        // The file waits as a temporary from here on, so an unusable folder is known before the
+        // service is asked for anything.
+        file.emplace(path);
+        if (file->TemporaryPath().empty()) {
+            err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file->Error())
+                << "; nothing was sent\n";
+            return kExitFileError;
+        }
+        signalGuard.emplace(file->TemporaryPath());
     }
-    // The file waits as a temporary from here on, so an unusable folder is known before the
-    // service is asked for anything.
-    PendingAudioFile file(path);
-    if (file.TemporaryPath().empty()) {
-        err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file.Error())
-            << "; nothing was sent\n";
-        return kExitFileError;
-    }
-    const TemporaryFileSignalGuard signalGuard(file.TemporaryPath());
 
     const Unrepresentable unrepresentable = FindUnrepresentable(text.text);
     if (unrepresentable.count > 0) {
@@ -303,16 +311,21 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
         .backgroundVolume = VolumeSetting(options.backgroundVolume),
         .pitch = PitchSetting(options.pitch),
     };
-    err << "dubdesk synthesize: speaker "
-        << TerminalSafe(AnsiTextToUtf8(reader.id) + " " + AnsiTextToUtf8(reader.name))
-        << ", background "
-        << (track ? TerminalSafe(AnsiTextToUtf8(track->id) + " " + AnsiTextToUtf8(track->name))
-                  : "none")
-        << ", service " << ServiceOrigin() << "\n";
+    if (!options.quiet) {
+        err << "dubdesk synthesize: speaker "
+            << TerminalSafe(AnsiTextToUtf8(reader.id) + " " + AnsiTextToUtf8(reader.name))
+            << ", background "
+            << (track ? TerminalSafe(AnsiTextToUtf8(track->id) + " " + AnsiTextToUtf8(track->name))
+                      : "none")
+            << ", service " << ServiceOrigin() << "\n";
+    }
 
     const auto start = std::chrono::steady_clock::now();
     SynthesisOutcome outcome;
     auto say = [&](const std::string& what) {
+        if (options.quiet) {
+            return;
+        }
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         err << "[" << std::fixed << std::setprecision(1) << std::setw(5) << elapsed.count()
             << " s] " << what << std::endl;
@@ -362,14 +375,27 @@ int Synthesize(const SynthesizeOptions& options, std::istream& in, std::ostream&
     }
     say("done, " + std::to_string(audio.size()) + " bytes");
 
+    if (toStandardOutput) {
+        out.write(audio.data(), static_cast<std::streamsize>(audio.size()));
+        out.flush();
+        if (!out) {
+            err << "dubdesk synthesize: the MP3 could not be written to standard output\n";
+            return kExitFileError;
+        }
+        if (!options.quiet) {
+            err << "standard output: " << audio.size() << " bytes, " << *lengthMs << " ms\n";
+        }
+        return kExitWritten;
+    }
     // Checked again: the job took seconds, and the file may have appeared meanwhile.
     if (!options.force && PathExists(path)) {
         err << "dubdesk synthesize: " << path
             << " appeared while the job ran and was left as it is; --force replaces it\n";
         return kExitFileError;
     }
-    if (!file.Commit(audio)) {
-        err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file.Error()) << "\n";
+    if (!file->Commit(audio)) {
+        err << "dubdesk synthesize: " << path << ": " << DescribeWriteFailure(file->Error())
+            << "\n";
         return kExitFileError;
     }
     out << path << ": " << audio.size() << " bytes, " << *lengthMs << " ms" << std::endl;
@@ -412,7 +438,9 @@ int Preview(const SynthesizeOptions& options, std::ostream& out, std::ostream& e
         what = "speaker " + AnsiTextToUtf8(speaker.record->id) + " " +
                AnsiTextToUtf8(speaker.record->name);
     }
-    const std::string path = options.output.empty() ? std::string() : Mp3PathFor(options.output);
+    const bool toStandardOutput = options.output == "-";
+    const std::string path =
+        options.output.empty() || toStandardOutput ? std::string() : Mp3PathFor(options.output);
     if (!path.empty()) {
         if (const std::string refusal = RefuseOutput(options, path); !refusal.empty()) {
             err << "dubdesk synthesize: " << refusal << "\n";
@@ -427,9 +455,22 @@ int Preview(const SynthesizeOptions& options, std::ostream& out, std::ostream& e
             << TerminalSafe(DescribeSampleFailure(outcome)) << "\n";
         return outcome.failure == SampleFailure::CacheWrite ? kExitFileError : kExitNoAudio;
     }
-    err << "dubdesk synthesize: sample of the " << TerminalSafe(what)
-        << (outcome.fromCache ? " (from the cache)" : "") << "\n";
+    if (!options.quiet) {
+        err << "dubdesk synthesize: sample of the " << TerminalSafe(what)
+            << (outcome.fromCache ? " (from the cache)" : "") << "\n";
+    }
     const int lengthMs = ProbeClipLength(sample);
+
+    if (toStandardOutput) {
+        std::ifstream in(sample, std::ios::binary);
+        out << in.rdbuf();
+        out.flush();
+        if (!in || !out) {
+            err << "dubdesk synthesize: the sample could not be written to standard output\n";
+            return kExitFileError;
+        }
+        return kExitWritten;
+    }
 
     if (!path.empty()) {
         std::ifstream in(sample, std::ios::binary);

@@ -73,21 +73,37 @@ std::string TakeChoice(const ChoiceOption& choice, const std::string& value,
            names;
 }
 
+// The long name of a short option; any other name as it is.
+std::string LongName(const std::string& name) {
+    static constexpr std::array<std::pair<const char*, const char*>, 4> kShort = {{
+        {"-t", "--text"},
+        {"-f", "--text-file"},
+        {"-o", "--output"},
+        {"-q", "--quiet"},
+    }};
+    const auto it = std::ranges::find(kShort, name, &std::pair<const char*, const char*>::first);
+    return it == kShort.end() ? name : it->second;
+}
+
 }  // namespace
 
-SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments) {
+SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments,
+                                                 StandardStreams streams) {
     SynthesizeCommandLine line;
     SynthesizeOptions& options = line.options;
     bool help = false;
     bool version = false;
+    std::vector<std::string> words;
     const auto flagOf = [&](const std::string& name) -> bool* {
         return name == "--help" || name == "-h" ? &help
                : name == "--version"            ? &version
                : name == "--force"              ? &options.force
                : name == "--play"               ? &options.play
                : name == "--preview"            ? &options.preview
+               : name == "--quiet"              ? &options.quiet
                : name == "--list-speakers"      ? &line.listSpeakers
                : name == "--list-backgrounds"   ? &line.listBackgrounds
+               : name == "--json"               ? &line.json
                                                 : nullptr;
     };
     const auto textOf = [&](const std::string& name) -> std::optional<std::string>* {
@@ -97,7 +113,8 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
                : name == "--background" ? &options.background
                                         : nullptr;
     };
-    const auto kind = [&](const std::string& name) {
+    const auto kind = [&](const std::string& shortOrLong) {
+        const std::string name = LongName(shortOrLong);
         if (flagOf(name) != nullptr) {
             return OptionKind::Flag;
         }
@@ -105,8 +122,9 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
                             textOf(name) != nullptr || name == "--output";
         return valued ? OptionKind::Valued : OptionKind::Unknown;
     };
-    const auto take = [&](const std::string& name,
+    const auto take = [&](const std::string& shortOrLong,
                           const std::optional<std::string>& value) -> std::string {
+        const std::string name = LongName(shortOrLong);
         if (!value) {
             *flagOf(name) = true;
             return {};
@@ -131,25 +149,78 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
         }
         return {};
     };
-    if (std::string error = ReadOptions(arguments, kind, take); !error.empty()) {
+    const auto operand = [&](const std::string& word) {
+        words.push_back(word);
+        return std::string();
+    };
+    if (std::string error = ReadOptions(arguments, kind, take, operand); !error.empty()) {
         return Refused(std::move(error));
     }
     if (help) {
         line.action = Action::ShowHelp;
-    } else if (version) {
+        return line;
+    }
+    if (version) {
         line.action = Action::ShowVersion;
-    } else if (line.listSpeakers || line.listBackgrounds) {
+        return line;
+    }
+    if (line.listSpeakers || line.listBackgrounds) {
+        if (line.json && line.listSpeakers && line.listBackgrounds) {
+            return Refused("--json lists one catalogue at a time");
+        }
+        if (!words.empty()) {
+            return Refused("unexpected argument " + words.front());
+        }
         line.action = Action::List;
-    } else if (options.preview) {
+        return line;
+    }
+    if (line.json) {
+        return Refused("--json goes with --list-speakers or --list-backgrounds");
+    }
+    if (options.output == "-" && streams.outputIsTerminal) {
+        return Refused(
+            "--output - would write MP3 bytes to a terminal; redirect standard output or name a "
+            "file");
+    }
+    if (options.output == "-" && options.play) {
+        return Refused("--play needs a file: it cannot be combined with --output -");
+    }
+    if (options.preview) {
         if (options.speaker && options.background) {
             return Refused("--preview hears a speaker or a background track, not both");
         }
-    } else if (options.text && options.textFile) {
+        if (!words.empty()) {
+            return Refused("unexpected argument " + words.front() + ": --preview takes no text");
+        }
+        return line;
+    }
+    if (!words.empty()) {
+        if (options.text || options.textFile) {
+            return Refused("unexpected argument " + words.front() +
+                           ": the text is given by --text or --text-file already");
+        }
+        if (words == std::vector<std::string>{"-"}) {
+            options.textFile = "-";
+        } else {
+            std::string joined;
+            for (const std::string& word : words) {
+                joined += (joined.empty() ? "" : " ") + word;
+            }
+            options.text = joined;
+        }
+    }
+    if (options.text && options.textFile) {
         return Refused("--text and --text-file cannot be combined");
-    } else if (!options.text && !options.textFile) {
-        return Refused("no text: give --text TEXT or --text-file FILE");
-    } else if (options.output.empty()) {
-        return Refused("no output file: give --output FILE");
+    }
+    if (!options.text && !options.textFile) {
+        if (streams.inputIsTerminal) {
+            return Refused(
+                "no text: give --text TEXT or --text-file FILE, the text itself, or pipe it in");
+        }
+        options.textFile = "-";
+    }
+    if (options.output.empty()) {
+        return Refused("no output file: give --output FILE (- for standard output)");
     }
     return line;
 }
@@ -157,10 +228,13 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
 std::string SynthesizeHelpText(const std::string& program) {
     const std::string help =
         "Usage: " + program +
-        " synthesize (--text TEXT | --text-file FILE) --output FILE [options]\n"
+        " synthesize [options] -o FILE [TEXT...]\n"
         "       " +
         program +
-        " synthesize --list-speakers | --list-backgrounds\n"
+        " synthesize [options] -o FILE (-t TEXT | -f FILE)\n"
+        "       " +
+        program +
+        " synthesize --list-speakers | --list-backgrounds [--json]\n"
         "       " +
         program +
         " synthesize --preview [--speaker ID | --background ID] [--output FILE]\n"
@@ -168,14 +242,21 @@ std::string SynthesizeHelpText(const std::string& program) {
         "catalogue and settings as the window's Play button.\n"
         "\n"
         "Text and file:\n"
-        "  --text TEXT              the text to speak (UTF-8); pause markers such as [1秒] work\n"
+        "  TEXT...                  the text to speak, the words joined by blanks; - alone reads\n"
+        "                           standard input. Without any text, standard input is read\n"
+        "                           when it is no terminal (a pipe or a file). Put -- before a\n"
+        "                           text that starts with -\n"
+        "  -t, --text TEXT          the text to speak (UTF-8); pause markers such as [1秒] work\n"
         "                           as in the window\n"
-        "  --text-file FILE         read the text from a UTF-8 file, - for standard input (a\n"
+        "  -f, --text-file FILE     read the text from a UTF-8 file, - for standard input (a\n"
         "                           final line break is dropped)\n"
-        "  --output FILE            where the MP3 goes; \".mp3\" is added unless the name ends\n"
+        "  -o, --output FILE        where the MP3 goes; \".mp3\" is added unless the name ends\n"
         "                           in it (any case). Written atomically; an existing file is\n"
-        "                           never replaced unless --force is given\n"
+        "                           never replaced unless --force is given. - writes the MP3\n"
+        "                           to standard output (never to a terminal) and the summary\n"
+        "                           line to standard error\n"
         "  --force                  replace an existing output file\n"
+        "  -q, --quiet              no progress lines: only complaints and the result\n"
         "  --play                   play the file once written and return when it has finished\n"
         "                           (without a sound output the file is still written)\n"
         "  --preview                hear the speaker's sample (a short sentence in its voice),\n"
@@ -186,14 +267,16 @@ std::string SynthesizeHelpText(const std::string& program) {
         "\n"
         "Voice and background (numbers or the window's item texts):\n"
         "  --voice-type N           1 推荐, 2 中文, 3 方言, 4 外语, 5 特色 (default 1)\n"
-        "  --speaker ID             a speaker id from --list-speakers (default: the first\n"
-        "                           speaker of the voice type); without --voice-type every\n"
-        "                           voice type is searched\n"
+        "  --speaker ID|NAME        a speaker's id or name from --list-speakers (default: the\n"
+        "                           first speaker of the voice type); without --voice-type\n"
+        "                           every voice type is searched. A name several speakers\n"
+        "                           bear is refused with their ids\n"
         "  --background-type N      1 本地, 2 喜庆, 3 古韵, 4 欢乐, 5 浪漫, 6 童真, 7 清新,\n"
         "                           8 大气, 9 柔和, 10 伤感; only narrows --background and\n"
         "                           --list-backgrounds\n"
-        "  --background ID          a background track id from --list-backgrounds (default:\n"
-        "                           none); without --background-type every type is searched\n"
+        "  --background ID|NAME     a background track's id or name from --list-backgrounds\n"
+        "                           (default: none); without --background-type every type is\n"
+        "                           searched\n"
         "  --speed L, --pitch L     0 很慢, 1 慢, 2 正常, 3 快, 4 很快\n"
         "                           (defaults: speed 1 慢, pitch 2 正常)\n"
         "  --voice-volume L, --background-volume L\n"
@@ -205,6 +288,9 @@ std::string SynthesizeHelpText(const std::string& program) {
         "                           --voice-type only that type\n"
         "  --list-backgrounds       print the background tracks and exit; with\n"
         "                           --background-type only that type\n"
+        "  --json                   list as a JSON array for scripts: objects with id, name,\n"
+        "                           voiceType or backgroundType (number), its typeName, and\n"
+        "                           the sample or track address\n"
         "\n"
         "Service:\n"
         "  --service-origin URL     where the dubbing service lives (default " +
@@ -212,6 +298,7 @@ std::string SynthesizeHelpText(const std::string& program) {
         ",\n"
         "                           the local dubbing server dubdesk-server)\n"
         "  --catalogue-token TOKEN  access token for the catalogue requests\n"
+        "                           (both may also come before the word synthesize)\n"
         "\n"
         "  -h, --help               show this help and exit\n"
         "  --version                show the version and exit\n"
@@ -238,7 +325,8 @@ std::string SynthesizeHelpText(const std::string& program) {
         "  1    no audio: the service gave up, could not be reached or listed nothing, or a\n"
         "       --preview could not be played (also an unexpected error, which is named)\n"
         "  2    bad usage: unknown option or value, an output that names a folder or exists\n"
-        "       without --force, an unknown speaker or track, an empty text\n"
+        "       without --force, an unknown speaker or track or an ambiguous name, an empty\n"
+        "       text, MP3 bytes for a terminal\n"
         "  3    file error: the text file could not be read, or the output folder or file\n"
         "       could not be written (the system's reason is given)\n"
         "  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM; the temporary file is removed\n";

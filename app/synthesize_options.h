@@ -10,10 +10,11 @@ struct SynthesizeOptions {
     // Exactly one of the two gives the text (UTF-8); a text file "-" is standard input.
     std::optional<std::string> text;
     std::optional<std::string> textFile;
-    // Where the MP3 goes, before ".mp3" is added.
+    // Where the MP3 goes, before ".mp3" is added; "-" is standard output.
     std::string output;
     bool force = false;  // replace an existing file
     bool play = false;
+    bool quiet = false;  // no progress lines, only complaints and the result
     // Hear (or, with output, save) the sample of the speaker, or of the background track when
     // only a track is given, instead of synthesizing: no text needed.
     bool preview = false;
@@ -44,11 +45,21 @@ struct SynthesizeCommandLine {
     SynthesizeOptions options;
     bool listSpeakers = false;
     bool listBackgrounds = false;
+    bool json = false;  // the list as a JSON array instead of a table
     std::string error;  // why the arguments were refused
 };
 
-// arguments: everything after "synthesize", written "--name value" or "--name=value"; a later
-// repetition wins.
-SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments);
+// What the arguments alone cannot tell: whether standard input and output are terminals.
+struct StandardStreams {
+    bool inputIsTerminal = true;
+    bool outputIsTerminal = false;
+};
+
+// arguments: everything after "synthesize", written "--name value", "--name=value" or, for the
+// common ones, "-n value"; a later repetition wins. The words that are no option are the text,
+// joined by blanks ("-" alone: standard input). Without any text the text comes from standard
+// input when that is no terminal.
+SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>& arguments,
+                                                 StandardStreams streams = {});
 
 std::string SynthesizeHelpText(const std::string& program);
