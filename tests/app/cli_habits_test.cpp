@@ -5,6 +5,7 @@
 // here are UTF-8, like a terminal's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -449,6 +450,68 @@ TEST(ProgramInAPipeline, ReadsTheTextFromAPipeAndWritesTheMp3ToOne) {
     ASSERT_TRUE(lengthMs.has_value()) << ReadFile(out).size() << " bytes";
     EXPECT_GT(*lengthMs, 200);
     EXPECT_EQ(server.AcceptedSubmits(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// What the completion offers for the words typed so far, the last one being completed.
+std::vector<std::string> Completions(const std::vector<std::string>& words) {
+    TempFolder folder;
+    std::string array;
+    for (const std::string& word : words) {
+        array += " '" + word + "'";
+    }
+    const fs::path script =
+        folder.Write("complete.sh", "source '" DUBDESK_COMPLETION "'\nCOMP_WORDS=(" + array +
+                                        ")\nCOMP_CWORD=" + std::to_string(words.size() - 1) +
+                                        "\n_dubdesk\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    const fs::path listed = folder.path() / "listed";
+    EXPECT_EQ(std::system(("bash '" + script.string() + "' > '" + listed.string() + "'").c_str()),
+              0);
+    std::vector<std::string> offered;
+    std::istringstream lines(ReadFile(listed));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            offered.push_back(line);
+        }
+    }
+    std::ranges::sort(offered);
+    return offered;
+}
+
+TEST(BashCompletion, OffersOptionsValuesAndTheServicesIds) {
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(Completions({"dubdesk", "syn"}), Words{"synthesize"});
+    EXPECT_EQ(Completions({"dubdesk", "synthesize", "--sp"}), (Words{"--speaker", "--speed"}));
+    EXPECT_EQ(Completions({"dubdesk", "synthesize", "--pitch", ""}),
+              (Words{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(Completions({"dubdesk", "--service-origin", "x", "synthesize", "--li"}),
+              (Words{"--list-backgrounds", "--list-speakers"}));
+
+    // Ids from the service the command line names, asked through the program itself.
+    DubbingServer server(ServerOptions{.quiet = true, .misbehaviour = {}});
+    ASSERT_GT(server.Start(), 0);
+    SetServiceOrigin(server.Origin());
+    std::vector<SpeakerRecord> speakers;
+    for (int category = 1; category <= 5; ++category) {
+        std::vector<SpeakerRecord> records;
+        FetchSpeakerCategory(records, category);
+        speakers.insert(speakers.end(), records.begin(), records.end());
+    }
+    SetServiceOrigin("");
+    Words ids;
+    for (const SpeakerRecord& speaker : speakers) {
+        ids.push_back(AnsiTextToUtf8(speaker.id));
+    }
+    std::ranges::sort(ids);
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(Completions({DUBDESK_EXECUTABLE, "synthesize", "--service-origin", server.Origin(),
+                           "--speaker", ""}),
+              ids);
+    server.Stop();
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ const std::set<std::string> kInstalledFiles = {
     "usr/share/icons/hicolor/256x256/apps/org.dubdesk.Dubdesk.png",
     "usr/share/man/man1/dubdesk.1",
     "usr/share/man/man1/dubdesk-server.1",
+    "usr/share/bash-completion/completions/dubdesk",
 };
 
 class InstallTest : public ::testing::Test {
