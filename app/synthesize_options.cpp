@@ -328,7 +328,7 @@ std::string SynthesizeHelpText(const std::string& program) {
         "       without --force, an unknown speaker or track or an ambiguous name, an empty\n"
         "       text, MP3 bytes for a terminal\n"
         "  3    file error: the text file could not be read, or the output folder or file\n"
-        "       could not be written (the system's reason is given)\n"
+        "       (or standard output) could not be written (the system's reason is given)\n"
         "  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM; the temporary file is removed\n";
     return AnsiTextToUtf8(help);
 }
