@@ -27,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                (*options.backgroundType >= 1 && *options.backgroundType <= 10));
     if (options.serviceOrigin)
         FUZZ_CHECK(IsServiceOrigin(*options.serviceOrigin));
-    FUZZ_CHECK(!(options.text && options.textFile));
+    // Help, version, lists and a preview read no text; a synthesis reads exactly one and has
+    // somewhere to put the audio.
+    if (line.action == SynthesizeCommandLine::Action::Synthesize && !options.preview) {
+        FUZZ_CHECK(options.text.has_value() != options.textFile.has_value());
+        FUZZ_CHECK(!options.output.empty());
+    }
     return 0;
 }
