@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -40,13 +41,18 @@ std::size_t FirstFrameSize(const std::string& mp3) {
         throw std::runtime_error("no MPEG Layer III frame at the start");
     }
     const int version = (byte(1) >> 3) & 3;  // 3: MPEG 1, 2: MPEG 2, 0: MPEG 2.5
-    static constexpr int kMpeg1Kbps[] = {0,   32,  40,  48,  56,  64,  80, 96,
-                                         112, 128, 160, 192, 224, 256, 320};
-    static constexpr int kMpeg2Kbps[] = {0,  8,  16, 24,  32,  40,  48, 56,
-                                         64, 80, 96, 112, 128, 144, 160};
-    static constexpr int kMpeg1Rates[] = {44100, 48000, 32000};
-    const int kbps = (version == 3 ? kMpeg1Kbps : kMpeg2Kbps)[byte(2) >> 4];
-    const int rate = kMpeg1Rates[(byte(2) >> 2) & 3] / (version == 3 ? 1 : version == 2 ? 2 : 4);
+    static constexpr std::array<int, 16> kMpeg1Kbps = {0,   32,  40,  48,  56,  64,  80,  96,
+                                                       112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr std::array<int, 16> kMpeg2Kbps = {0,  8,  16, 24,  32,  40,  48,  56,
+                                                       64, 80, 96, 112, 128, 144, 160, 0};
+    static constexpr std::array<int, 4> kMpeg1Rates = {44100, 48000, 32000, 0};
+    const std::size_t bitrateIndex = byte(2) >> 4;
+    const std::size_t rateIndex = (byte(2) >> 2) & 3;
+    const int kbps = version == 3 ? kMpeg1Kbps.at(bitrateIndex) : kMpeg2Kbps.at(bitrateIndex);
+    const int rate = kMpeg1Rates.at(rateIndex) / (version == 3 ? 1 : version == 2 ? 2 : 4);
+    if (kbps == 0 || rate == 0) {
+        throw std::runtime_error("free-format or reserved MPEG header");
+    }
     const int padding = (byte(2) >> 1) & 1;
     return static_cast<std::size_t>((version == 3 ? 144000 : 72000) * kbps / rate + padding);
 }
