@@ -518,7 +518,23 @@ INSTANTIATE_TEST_SUITE_P(
             [](ServiceScript& s) { s.download = {.body = R"({"code":500,"message":"error"})"}; },
             QStringLiteral(u"下载的内容不是音频")},
         FailureCase{"DownloadEmpty", [](ServiceScript& s) { s.download = {}; },
-                    QStringLiteral(u"下载的内容不是音频")}),
+                    QStringLiteral(u"下载的内容不是音频")},
+        FailureCase{"DownloadOfRandomBytes",
+                    [](ServiceScript& s) {
+                        std::string noise(64 * 1024, '\0');
+                        unsigned state = 12345;
+                        for (char& c : noise) {
+                            state = state * 1103515245 + 12345;
+                            c = static_cast<char>(state >> 16);
+                        }
+                        s.download = {.body = noise};
+                    },
+                    QStringLiteral(u"下载的内容不是音频")},
+        FailureCase{"DownloadWithoutEnd",
+                    [](ServiceScript& s) {
+                        s.download = {.body = std::string(1 << 20, 'x'), .endlessBody = true};
+                    },
+                    QStringLiteral(u"服务返回的内容过大")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The audio cannot be written where a folder has the name: the folder stays as it was, no
@@ -774,6 +790,18 @@ TEST_F(ScriptedPlayTest, SecondPlayClosesTheFirstClipAsItsSynthesisStarts) {
     EXPECT_EQ(CurrentPlaybackAlias, "800");
     EXPECT_EQ(ReadFile(Path("x.mp3")), LongTone());
     EXPECT_EQ(ReadFile(Path("second.mp3")), ShortTone());
+}
+
+// Nobody listens where the service should be.
+TEST_F(ScriptedPlayTest, UnreachableServiceIsNamed) {
+    SetServiceOrigin("http://127.0.0.1:" + std::to_string(RecordingServer().Port()));
+
+    OnPlayClicked(*window_);
+
+    EXPECT_EQ(captions_, (std::vector<QString>{kSynthesizing,
+                                               FailedBecause(QStringLiteral(u"无法连接服务"))}));
+    EXPECT_TRUE(FolderEntries(folder_.path()).empty()) << "no temporary left";
+    EXPECT_TRUE(window_->超级按钮_即时广播_播放->isEnabled());
 }
 
 // A folder that cannot take the file is found before the service is asked for anything.
