@@ -34,6 +34,7 @@
 #include "server/dubbing_server.h"
 #include "service/catalogue.h"
 #include "service/waiting.h"
+#include "tests/app/command_run.h"
 #include "tests/playback/tone_mp3.h"
 #include "tests/service/fake_service.h"
 #include "tests/support/recording_server.h"
@@ -494,12 +495,6 @@ TEST_F(LocalServerAuditionTest, SpeakerSampleAndTrackPlayAndStopStopsThem) {
 
 // --- dubdesk synthesize --preview -------------------------------------------------------
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 // dubdesk synthesize --preview against the local dubbing server, in this process.
 class PreviewCommandTest : public CacheTest {
   protected:
@@ -514,14 +509,7 @@ class PreviewCommandTest : public CacheTest {
 
     CommandRun Run(std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), {"--preview", "--service-origin", server_->Origin()});
-        std::istringstream in;
-        std::ostringstream out;
-        std::ostringstream err;
-        CommandRun run;
-        run.status = RunSynthesizeCommand(ParseSynthesizeCommandLine(arguments), in, out, err);
-        run.out = out.str();
-        run.err = err.str();
-        return run;
+        return RunCommand(arguments);
     }
 
     std::unique_ptr<DubbingServer> server_;

@@ -22,6 +22,7 @@
 #include "service/catalogue.h"
 #include "service/service_api.h"
 #include "service/waiting.h"
+#include "tests/app/command_run.h"
 #include "tests/playback/tone_mp3.h"
 #include "tests/support/recording_server.h"
 #include "text/code_page.h"
@@ -30,24 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Action = SynthesizeCommandLine::Action;
-
-struct CommandRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CommandRun RunCommand(const std::vector<std::string>& arguments, const std::string& input = "",
-                      StandardStreams streams = {}) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    CommandRun run;
-    run.status = RunSynthesizeCommand(ParseSynthesizeCommandLine(arguments, streams), in, out, err);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -185,29 +168,8 @@ TEST(ServiceOptionsAroundTheSubcommand, AreReadOnEitherSide) {
 }
 
 // Whole jobs against the local dubbing server in this process.
-class HabitsAgainstServer : public testing::Test {
+class HabitsAgainstServer : public LocalServerCommandTest {
   protected:
-    void SetUp() override {
-        server_ = std::make_unique<DubbingServer>(ServerOptions{.quiet = true, .misbehaviour = {}});
-        ASSERT_GT(server_->Start(), 0);
-        // The job's timetable shortened fourfold: the server still gets real time to render.
-        SetWaitFunction(
-            [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms / 4)); });
-    }
-
-    void TearDown() override {
-        SetWaitFunction({});
-        server_->Stop();
-        SetServiceOrigin("");
-    }
-
-    CommandRun Synthesize(std::vector<std::string> arguments, const std::string& input = "",
-                          StandardStreams streams = {}) {
-        arguments.insert(arguments.end(), {"--service-origin", server_->Origin()});
-        return RunCommand(arguments, input, streams);
-    }
-
-    std::unique_ptr<DubbingServer> server_;
     TempFolder folder_;
 };
 

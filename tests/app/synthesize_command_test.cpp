@@ -32,6 +32,7 @@
 #include "service/catalogue.h"
 #include "service/service_api.h"
 #include "service/waiting.h"
+#include "tests/app/command_run.h"
 #include "tests/playback/tone_mp3.h"
 #include "tests/server/mp3_decoding.h"
 #include "tests/support/recording_server.h"
@@ -41,23 +42,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CommandRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CommandRun RunCommand(const std::vector<std::string>& arguments, const std::string& input = "") {
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    CommandRun run;
-    run.status = RunSynthesizeCommand(ParseSynthesizeCommandLine(arguments), in, out, err);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -75,32 +59,10 @@ std::vector<std::string> Names(const fs::path& folder) {
 }
 
 // Whole jobs against the local dubbing server in this process.
-class SynthesizeAgainstServer : public testing::Test {
+class SynthesizeAgainstServer : public LocalServerCommandTest {
   protected:
-    void SetUp() override {
-        ServerOptions options;
-        options.quiet = true;
-        server_ = std::make_unique<DubbingServer>(options);
-        ASSERT_GT(server_->Start(), 0);
-        // The job's timetable shortened fourfold: the server still gets real time to render.
-        SetWaitFunction(
-            [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms / 4)); });
-    }
-
-    void TearDown() override {
-        SetWaitFunction({});
-        server_->Stop();
-        SetServiceOrigin("");
-    }
-
-    CommandRun Synthesize(std::vector<std::string> arguments, const std::string& input = "") {
-        arguments.insert(arguments.end(), {"--service-origin", server_->Origin()});
-        return RunCommand(arguments, input);
-    }
-
     std::string Output(const std::string& name) const { return (folder_.path() / name).string(); }
 
-    std::unique_ptr<DubbingServer> server_;
     TempFolder folder_;
 };
 
