@@ -69,30 +69,38 @@ void BM_StartAndStopInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_StartAndStopInProcess)->Unit(benchmark::kMillisecond);
 
+// Starts the server executable on a free port; its first line (the "listening" line, naming the
+// port) is read into line. Returns the process id, or -1 when it could not be started.
+pid_t SpawnServer(std::string& line) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char* argv[] = {DUBDESK_SERVER_EXECUTABLE, "--port", "0", "--quiet", nullptr};
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    char c = 0;
+    while (spawned == 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
+        line.push_back(c);
+    }
+    close(fds[0]);
+    return spawned == 0 ? pid : -1;
+}
+
 // From spawning the executable to its "listening" line, as a user starting it sees it.
 void BM_ExecutableStartsListening(benchmark::State& state) {
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            state.SkipWithError("no pipe");
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const char* argv[] = {DUBDESK_SERVER_EXECUTABLE, "--port", "0", "--quiet", nullptr};
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        char c = 0;
-        while (spawned == 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
-        }
+        std::string line;
+        const pid_t pid = SpawnServer(line);
         state.PauseTiming();
-        close(fds[0]);
-        if (spawned != 0) {
+        if (pid < 0) {
             state.SkipWithError("cannot start the executable");
             return;
         }
@@ -302,26 +310,8 @@ BENCHMARK(BM_RequestBesideSlowConnections)
 // until the server refused or closed it.
 void BM_ChunkedBodyOfHalfAGigabyte(benchmark::State& state) {
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            state.SkipWithError("no pipe");
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const char* argv[] = {DUBDESK_SERVER_EXECUTABLE, "--port", "0", "--quiet", nullptr};
-        pid_t pid = 0;
-        posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
         std::string line;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-            line.push_back(c);
-        }
-        close(fds[0]);
+        const pid_t pid = SpawnServer(line);
         std::smatch match;
         if (!std::regex_search(line, match, std::regex(R"(:(\d+)$)"))) {
             state.SkipWithError("the server did not start");
