@@ -192,6 +192,9 @@ SynthesizeCommandLine ParseSynthesizeCommandLine(const std::vector<std::string>&
         if (!words.empty()) {
             return Refused("unexpected argument " + words.front() + ": --preview takes no text");
         }
+        if (options.text || options.textFile) {
+            return Refused("--preview takes no text: --text and --text-file have nothing to do");
+        }
         return line;
     }
     if (!words.empty()) {

@@ -583,6 +583,8 @@ INSTANTIATE_TEST_SUITE_P(
         PreviewRefusalCase{
             "SpeakerAndTrack", {"--speaker", "101", "--background", "401"}, kExitUsage, "not both"},
         PreviewRefusalCase{"UnknownSpeaker", {"--speaker", "99999"}, kExitUsage, "99999"},
+        PreviewRefusalCase{
+            "TextGiven", {"--speaker", "101", "--text", "hi"}, kExitUsage, "takes no text"},
         PreviewRefusalCase{"OutputIsAFolder",
                            {"--speaker", "101", "--output", "/tmp/"},
                            kExitUsage,
