@@ -20,12 +20,12 @@
 #include <optional>
 #include <string>
 
-#include "window/main_window.h"
+#include "app/play_command.h"
 #include "app/startup.h"
 #include "playback/audio_player.h"
-#include "app/play_command.h"
 #include "service/service_api.h"
 #include "service/waiting.h"
+#include "window/main_window.h"
 
 extern char** environ;
 
