@@ -75,10 +75,7 @@ class JobWatch final : public QObject {
   public:
     explicit JobWatch(MainWindow& window) : window_(&window) {
         window.installEventFilter(this);
-        QObject::connect(&window, &QObject::destroyed, this, [this] {
-            abandoned_ = true;
-            InterruptWindowWait();
-        });
+        QObject::connect(&window, &QObject::destroyed, this, [this] { Abandon(); });
     }
 
     ~JobWatch() override {
@@ -88,8 +85,8 @@ class JobWatch final : public QObject {
     }
 
     const std::atomic<bool>& Abandoned() const { return abandoned_; }
-    // Stop pressed during the job.
-    void Cancel() {
+    // Closed, destroyed or Stop pressed: the job ends at once.
+    void Abandon() {
         abandoned_ = true;
         InterruptWindowWait();
     }
@@ -99,8 +96,7 @@ class JobWatch final : public QObject {
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Close) {
-            abandoned_ = true;
-            InterruptWindowWait();
+            Abandon();
         }
         return false;
     }
@@ -135,7 +131,7 @@ void ConnectPlayCommand(MainWindow& window) {
 
 void OnStopCommand() {
     if (runningJob != nullptr) {
-        runningJob->Cancel();
+        runningJob->Abandon();
     } else {
         OnStopClicked();
     }
