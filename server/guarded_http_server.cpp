@@ -21,6 +21,30 @@ using Clock = std::chrono::steady_clock;
 // Set by a handler, read once its request is answered; handlers run on the connection's thread.
 thread_local bool t_closeAfterAnswer = false;
 
+// A refused request's body may still be on its way: closing with unread bytes makes the kernel
+// reset the connection, and the reset can overtake the answer at the peer. So the answer is
+// followed by our end of the stream, and what still arrives is read and dropped for a moment
+// (bounded in time and bytes) before the socket closes.
+void DrainBeforeClose(int sock) {
+    ::shutdown(sock, SHUT_WR);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(1);
+    std::size_t budget = std::size_t{4} << 20;
+    char buffer[16384];
+    while (budget > 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd readable{sock, POLLIN, 0};
+        if (left <= 0 || ::poll(&readable, 1, static_cast<int>(left)) <= 0) {
+            return;
+        }
+        const ssize_t got = ::recv(sock, buffer, std::min(sizeof buffer, budget), 0);
+        if (got <= 0) {
+            return;
+        }
+        budget -= static_cast<std::size_t>(got);
+    }
+}
+
 void AddressOf(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
     char host[NI_MAXHOST];
     char service[NI_MAXSERV];
@@ -160,6 +184,7 @@ int GuardedHttpServer::Bind(const std::string& host, int port) {
 
 bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
     bool answered = true;
+    bool drain = false;
     {
         LimitedStream stream(sock, limits_, svr_sock_);
         for (size_t left = keep_alive_max_count_; answered && left > 0 && stream.WaitForRequest();
@@ -169,9 +194,13 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
             bool closed = false;
             answered = process_request(stream, left == 1, closed, nullptr);
             if (closed || stream.Spent() || t_closeAfterAnswer) {
+                drain = true;
                 break;
             }
         }
+    }
+    if (drain) {
+        DrainBeforeClose(sock);
     }
     shutdown(sock, SHUT_RDWR);
     close(sock);
